@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need, when they are
+# missing and we may install (root). Quiet when everything is there.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd ninja || need+=(ninja-build)
+have_cmd g++ || need+=(g++)
+have_pkg libgtest-dev || need+=(libgtest-dev)
+have_pkg libgmock-dev || need+=(libgmock-dev)
+have_pkg libbenchmark-dev || need+=(libbenchmark-dev)
+for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${need[*]} (run as root to install them)" >&2
+  exit 1
+fi
+echo "installing: ${need[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${need[@]}"

@@ -1,0 +1,52 @@
+#include "device/nadix_device.h"
+
+#include "diagnostics/log_file.h"
+
+namespace nadixq {
+
+CNadixDevice::CNadixDevice() : _handle(InvalidDeviceHandle()) {}
+
+CNadixDevice::~CNadixDevice() = default;
+
+int32_t CNadixDevice::Open() {
+    uint32_t error = 0;
+    _handle = OpenDeviceInterface(_interfaceGuid, 0, &error);
+    if (error == 0 && IsValidDeviceHandle(_handle)) {
+        if (_verbose) TheLog().Write("CNadixDevice::Open OK");
+        return 0;
+    }
+    if (_verbose) TheLog().Write("CNadixDevice::Open: ERROR= %u", error);
+    if (IsValidDeviceHandle(_handle)) CloseDevice(_handle);
+    _handle = InvalidDeviceHandle();
+    return kErrorOpenFailed;
+}
+
+int32_t CNadixDevice::Close() {
+    if (IsValidDeviceHandle(_handle)) CloseDevice(_handle);
+    _handle = InvalidDeviceHandle();
+    if (_verbose) TheLog().Write("CNadixDevice::Close");
+    return 0;
+}
+
+int32_t CNadixDevice::WriteFiber(const uint32_t*, uint16_t*) { return E_NOTIMPL_RESULT; }
+
+int32_t CNadixDevice::ReadFiber(uint32_t*, uint16_t*) { return E_NOTIMPL_RESULT; }
+
+int32_t CNadixDevice::GetFiberFrame(uint32_t*, int32_t) { return E_NOTIMPL_RESULT; }
+
+int32_t CNadixDevice::WriteAux(uint16_t, uint16_t, uint16_t*) { return E_NOTIMPL_RESULT; }
+
+double* CNadixDevice::GetDataBuffer() { return _data; }
+
+bool CNadixDevice::IsOpen() { return IsValidDeviceHandle(_handle); }
+
+int32_t CNadixDevice::GetImaxPos() { return _imaxPos.load(std::memory_order_relaxed); }
+
+int32_t GainCode(double gainMultiple) {
+    if (gainMultiple == 1.0) return 7;
+    if (gainMultiple == 2.0) return 6;
+    if (gainMultiple == 4.0) return 5;
+    return 7;
+}
+
+}  // namespace nadixq

@@ -1,0 +1,84 @@
+// Settings, event handles, status and progress: these only store or report the
+// library-wide state.
+#include <cstdint>
+
+#include "diagnostics/debug_trace.h"
+#include "interface/library_state.h"
+#include "interface/nadixq.h"
+
+using nadixq::DebugTrace;
+using nadixq::State;
+
+extern "C" {
+
+NADIXQ_API double NADIXQ_CALL spectrometer_setGain(double gain) {
+    DebugTrace("nadixq setGain %f", gain);
+    State()._gain = gain;
+    return State()._gain;
+}
+
+NADIXQ_API double NADIXQ_CALL spectrometer_getGain(void) { return State()._gain; }
+
+NADIXQ_API double NADIXQ_CALL spectrometer_setResolution(double resolution) {
+    DebugTrace("nadixq setResolution %f", resolution);
+    State()._resolution = resolution;
+    State()._points = nadixq::PointsForResolution(resolution);
+    return State()._resolution;
+}
+
+NADIXQ_API double NADIXQ_CALL spectrometer_getResolution(void) { return State()._resolution; }
+
+NADIXQ_API int NADIXQ_CALL spectrometer_setPoints(int points) {
+    DebugTrace("nadixq setPoints %d", points);
+    State()._points = points;
+    return points;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getPoints(void) {
+    int points = State()._points;
+    return points == nadixq::kFinestPoints ? nadixq::kFinestPointsAsSeen : points;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_setScans(int scans) {
+    DebugTrace("nadixq setScans %d", scans);
+    State()._scans = scans;
+    return scans;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getScans(void) { return State()._scans; }
+
+NADIXQ_API int NADIXQ_CALL spectrometer_setFiles(int files) {
+    DebugTrace("nadixq setFiles %d", files);
+    State()._files = files;
+    return files;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getFiles(void) { return State()._files; }
+
+NADIXQ_API int NADIXQ_CALL spectrometer_setScanCompleteEventHandle(nadixq_handle handle) {
+    auto value = reinterpret_cast<uintptr_t>(handle);
+    DebugTrace("nadixq setScanCompleteEventHandle %u", static_cast<unsigned>(value));
+    State().scanCompleteEvent.store(value);
+    return 0;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_setCoaddCompleteEventHandle(nadixq_handle handle) {
+    auto value = reinterpret_cast<uintptr_t>(handle);
+    DebugTrace("nadixq setCoaddCompleteEventHandle %u", static_cast<unsigned>(value));
+    State().coaddCompleteEvent.store(value);
+    return 0;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getStatus(void) { return State()._status.load(); }
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getScanProgress(void) {
+    return State()._scansComplete.load(std::memory_order_relaxed);
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getFileProgress(void) {
+    return State().filesComplete.load(std::memory_order_relaxed);
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_execute(int) { return 0; }
+
+}  // extern "C"

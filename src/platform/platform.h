@@ -1,0 +1,175 @@
+// The operating-system boundary of the library. Everything that differs between
+// Windows and POSIX sits behind these declarations; src/platform/win32/ and
+// src/platform/posix/ each implement all of them, and CMake compiles the one
+// that fits the target. No other folder includes an operating-system header.
+//
+// Each operation says which thread calls it, what it may block on and what it
+// returns. Unless stated, an operation may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+namespace nadixq::platform {
+
+// ---------------------------------------------------------------- events --
+// Manual-reset events, unnamed, initially clear (Win32 event objects; on POSIX
+// a mutex and a condition variable). The worker thread and its host hand over
+// through them.
+using Event = void*;
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kWaitObject0 = 0;        // first (or only) event set
+constexpr uint32_t kWaitTimeout = 258;      // WAIT_TIMEOUT
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
+
+// Creates an event. Returns null when the system has no resources left.
+Event CreateManualResetEvent();
+// Closes an event; null is ignored. No thread may wait on it any more.
+void CloseEvent(Event event);
+// Sets or clears the event. Never blocks. False for a null event.
+bool SetEvent(Event event);
+bool ResetEvent(Event event);
+// Waits until the event is set or `timeoutMs` passed (0 tests without waiting,
+// kInfinite waits for ever). Returns kWaitObject0, kWaitTimeout or kWaitFailed.
+uint32_t WaitForEvent(Event event, uint32_t timeoutMs);
+// Waits until any of `count` events is set. Returns kWaitObject0 + the index of
+// the lowest set event, kWaitTimeout or kWaitFailed.
+uint32_t WaitForAnyEvent(const Event* events, uint32_t count, uint32_t timeoutMs);
+
+// A host's event handle, as passed through the exports: a Win32 event handle on
+// Windows, an eventfd descriptor on POSIX. 0 means none. Signalling is one set
+// (Win32 SetEvent, or writing the 8-byte value 1 to the eventfd); it never
+// blocks the caller for long and its failure is ignored.
+void SignalHostEvent(uintptr_t hostEvent);
+
+// --------------------------------------------------------------- threads --
+using Thread = void*;
+using ThreadEntry = uint32_t (*)(void* argument);
+
+// Creates a runnable thread that calls entry(argument); the entry's result is
+// the thread's exit code. Returns null when the thread could not be created.
+Thread CreateThread(ThreadEntry entry, void* argument);
+// Raises the thread to the highest priority of the normal classes
+// (THREAD_PRIORITY_TIME_CRITICAL on Windows; on POSIX a real-time policy when
+// the process may set one without privileges, otherwise nothing). Best effort.
+void RaiseThreadPriority(Thread thread);
+// Ends the thread by force. On Windows TerminateThread. On POSIX the thread is
+// cancelled and ends at its next PollSleep, the one place where it holds no
+// lock; a thread that never sleeps there is not ended.
+void TerminateThread(Thread thread);
+// Waits up to `timeoutMs` for the thread to have ended. True when it has.
+bool WaitForThread(Thread thread, uint32_t timeoutMs);
+// Releases the handle. A thread that is still running keeps running detached.
+void CloseThread(Thread thread);
+// The worker's poll sleep (5 ms in the scan loop). Only this sleep is a point
+// where TerminateThread may end a POSIX thread. Blocks the calling thread.
+void PollSleep(uint32_t milliseconds);
+// Plain sleep of the calling thread.
+void Sleep(uint32_t milliseconds);
+
+// ----------------------------------------------------------------- locks --
+// A re-entrant lock (a critical section on Windows).
+class RecursiveLock {
+public:
+    RecursiveLock();
+    ~RecursiveLock();
+    RecursiveLock(const RecursiveLock&) = delete;
+    RecursiveLock& operator=(const RecursiveLock&) = delete;
+
+    void Enter();
+    void Leave();
+
+private:
+    void* _impl;
+};
+
+// Holds a RecursiveLock for a scope.
+class LockGuard {
+public:
+    explicit LockGuard(RecursiveLock& lock) : _lock(lock) { _lock.Enter(); }
+    ~LockGuard() { _lock.Leave(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    RecursiveLock& _lock;
+};
+
+// ---------------------------------------------------------- debug output --
+// Sends one complete message (newline included) to the debugger channel in one
+// call: OutputDebugStringA on Windows; on POSIX one datagram to the abstract
+// Unix socket "nadixq-debug-<uid>", silently dropped when nobody listens.
+// Never blocks and takes no lock, unless a sink is installed.
+void DebugOutput(const char* message);
+
+// An in-process receiver of every DebugOutput message, for tests. The sink is
+// called on the emitting thread, in addition to the channel. Null removes it.
+using DebugSink = void (*)(const char* message, void* context);
+void SetDebugSink(DebugSink sink, void* context);
+
+// The POSIX channel's socket name (without the leading NUL of the abstract
+// namespace), for the debug viewer and tests.
+const char* DebugChannelName();
+
+// ---------------------------------------------------------------- clocks --
+// Monotonic high-resolution counter and its ticks per second (0 when the
+// platform has none). Never blocks.
+int64_t QueryCounter();
+int64_t QueryCounterFrequency();
+// UTC system time in milliseconds since 1970: whole seconds times 1000 plus the
+// millisecond part.
+double WallClockMs();
+// Local calendar time of `seconds` since 1970. False when it cannot convert.
+bool LocalTime(int64_t seconds, std::tm* out);
+
+// ----------------------------------------------------------------- files --
+// Commits a stream's operating-system buffers to the disk (after fflush).
+// Returns true on success. Blocks on the disk.
+bool CommitFile(std::FILE* file);
+// The calling thread's last system error code (GetLastError / errno).
+uint32_t LastError();
+void SetLastError(uint32_t error);
+
+// ------------------------------------------------------------ driver I/O --
+// The board's kernel driver, as the operating system offers it. The device
+// layer (src/device/driver_channel.h) puts its registry of in-process drivers
+// in front of this.
+struct Guid {
+    uint32_t data1;
+    uint16_t data2;
+    uint16_t data3;
+    uint8_t data4[8];
+};
+
+using SystemDevice = void*;
+// Win32 INVALID_HANDLE_VALUE.
+inline SystemDevice InvalidSystemDevice() { return reinterpret_cast<SystemDevice>(~uintptr_t{0}); }
+
+// Finds member `memberIndex` of the device-interface class and opens it for
+// reading and writing. Returns the handle, or InvalidSystemDevice() with
+// *error set to the Win32 error of the failing step. Windows: SetupDi and
+// CreateFileA. POSIX has no such drivers: always ERROR_NO_MORE_ITEMS (259).
+// Host thread; may block on the system's device database.
+SystemDevice OpenSystemDevice(const Guid& interfaceClass, uint32_t memberIndex, uint32_t* error);
+// One synchronous DeviceIoControl request without OVERLAPPED. Returns true on
+// success; on failure *error is the system error. Blocks until the driver
+// answers.
+bool SystemDeviceControl(SystemDevice device, uint32_t code, const void* in, uint32_t inSize,
+                         void* out, uint32_t outSize, uint32_t* error);
+// Closes the handle; failures are ignored.
+void CloseSystemDevice(SystemDevice device);
+
+// ---------------------------------------------------------------- loader --
+// The loader's notification reasons (the DllMain values).
+constexpr int kProcessDetach = 0;
+constexpr int kProcessAttach = 1;
+constexpr int kThreadAttach = 2;
+constexpr int kThreadDetach = 3;
+// Implemented by the library core (src/interface): the platform's entry point
+// (DllMain on Windows, load and unload of the shared object on POSIX) calls it
+// with each notification. Runs on the loader's thread.
+void LoaderNotification(int reason);
+
+}  // namespace nadixq::platform

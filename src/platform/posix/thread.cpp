@@ -1,0 +1,148 @@
+// Threads on POSIX. A thread runs with cancellation disabled except inside
+// PollSleep, so that a forced termination can only end it at its poll sleep,
+// where it holds no lock and is not half-way through a store. The handle and
+// the thread share their state, so either may be released first.
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace nadixq::platform {
+namespace {
+
+struct ThreadState {
+    ThreadEntry entry = nullptr;
+    void* argument = nullptr;
+    pthread_t id{};
+    std::mutex mutex;
+    std::condition_variable endedChanged;
+    bool ended = false;
+    bool reaped = false;  // joined or detached
+};
+
+// Marks the thread as ended on every way out of its routine, including the
+// unwinding of a cancellation.
+class EndMarker {
+public:
+    explicit EndMarker(std::shared_ptr<ThreadState> state) : _state(std::move(state)) {}
+    ~EndMarker() {
+        {
+            std::lock_guard<std::mutex> lock(_state->mutex);
+            _state->ended = true;
+        }
+        _state->endedChanged.notify_all();
+    }
+
+private:
+    std::shared_ptr<ThreadState> _state;
+};
+
+void* ThreadRoutine(void* raw) {
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+    std::unique_ptr<std::shared_ptr<ThreadState>> owner(static_cast<std::shared_ptr<ThreadState>*>(raw));
+    EndMarker marker(*owner);
+    ThreadState& state = **owner;
+    uint32_t code = state.entry(state.argument);
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(code));
+}
+
+struct ThreadHandle {
+    std::shared_ptr<ThreadState> state;
+};
+
+ThreadState& StateOf(Thread thread) { return *static_cast<ThreadHandle*>(thread)->state; }
+
+void SleepFor(uint32_t milliseconds) {
+    timespec request{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec remaining{};
+    while (nanosleep(&request, &remaining) != 0) request = remaining;
+}
+
+}  // namespace
+
+Thread CreateThread(ThreadEntry entry, void* argument) {
+    auto handle = std::make_unique<ThreadHandle>();
+    handle->state = std::make_shared<ThreadState>();
+    handle->state->entry = entry;
+    handle->state->argument = argument;
+    auto* threadOwner = new std::shared_ptr<ThreadState>(handle->state);
+    if (pthread_create(&handle->state->id, nullptr, ThreadRoutine, threadOwner) != 0) {
+        delete threadOwner;
+        return nullptr;
+    }
+    return handle.release();
+}
+
+void RaiseThreadPriority(Thread thread) {
+    if (thread == nullptr) return;
+    sched_param param{};
+    param.sched_priority = sched_get_priority_max(SCHED_RR);
+    // Refused without the privilege; the thread then keeps the normal policy.
+    pthread_setschedparam(StateOf(thread).id, SCHED_RR, &param);
+}
+
+void TerminateThread(Thread thread) {
+    if (thread == nullptr) return;
+    ThreadState& state = StateOf(thread);
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.ended && !state.reaped) pthread_cancel(state.id);
+}
+
+bool WaitForThread(Thread thread, uint32_t timeoutMs) {
+    if (thread == nullptr) return true;
+    ThreadState& state = StateOf(thread);
+    std::unique_lock<std::mutex> lock(state.mutex);
+    auto ended = [&] { return state.ended; };
+    if (timeoutMs == kInfinite) {
+        state.endedChanged.wait(lock, ended);
+    } else if (!state.endedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended)) {
+        return false;
+    }
+    if (!state.reaped) {
+        state.reaped = true;
+        lock.unlock();
+        pthread_join(state.id, nullptr);
+    }
+    return true;
+}
+
+void CloseThread(Thread thread) {
+    if (thread == nullptr) return;
+    auto* handle = static_cast<ThreadHandle*>(thread);
+    ThreadState& state = *handle->state;
+    std::unique_lock<std::mutex> lock(state.mutex);
+    if (!state.reaped) {
+        state.reaped = true;
+        bool ended = state.ended;
+        lock.unlock();
+        if (ended) {
+            pthread_join(state.id, nullptr);
+        } else {
+            pthread_detach(state.id);
+        }
+    } else {
+        lock.unlock();
+    }
+    delete handle;
+}
+
+void PollSleep(uint32_t milliseconds) {
+    int previous = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+    pthread_testcancel();
+    SleepFor(milliseconds);
+    pthread_testcancel();
+    pthread_setcancelstate(previous, nullptr);
+}
+
+void Sleep(uint32_t milliseconds) { SleepFor(milliseconds); }
+
+}  // namespace nadixq::platform
