@@ -11,7 +11,6 @@ NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) { return 1; }
 NADIXQ_API int NADIXQ_CALL spectrometer_stop(void) { return 1; }
 NADIXQ_API int NADIXQ_CALL spectrometer_getData(double*, int, double*) { return 1; }
 NADIXQ_API double NADIXQ_CALL spectrometer_getTimestamp(void) { return 0.0; }
-NADIXQ_API int NADIXQ_CALL spectrometer_streamToDisk(const char*) { return 1; }
 NADIXQ_API int NADIXQ_CALL spectrometer_writeFiber(unsigned int*) { return 0; }
 NADIXQ_API int NADIXQ_CALL spectrometer_readFiber(unsigned int*) { return 0; }
 NADIXQ_API int NADIXQ_CALL spectrometer_writeAux(unsigned short, unsigned short) { return 0; }
