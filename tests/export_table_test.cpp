@@ -1,0 +1,57 @@
+// The shared library shows the host exactly its exports and nothing else.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace {
+
+const char* const kExports[] = {
+    "spectrometer_setGain", "spectrometer_getGain", "spectrometer_setResolution",
+    "spectrometer_getResolution", "spectrometer_setPoints", "spectrometer_getPoints",
+    "spectrometer_setScans", "spectrometer_getScans", "spectrometer_setFiles",
+    "spectrometer_getFiles", "spectrometer_setScanCompleteEventHandle",
+    "spectrometer_setCoaddCompleteEventHandle", "spectrometer_getStatus",
+    "spectrometer_getScanProgress", "spectrometer_getFileProgress", "spectrometer_execute",
+    "spectrometer_open", "spectrometer_close", "spectrometer_initialize",
+    "spectrometer_calibrationScan", "spectrometer_getCapabilities", "spectrometer_startCoadd",
+    "spectrometer_stop", "spectrometer_getData", "spectrometer_getTimestamp",
+    "spectrometer_streamToDisk", "spectrometer_writeFiber", "spectrometer_readFiber",
+    "spectrometer_writeAux",
+    // The processing functions, under the names of exactly these parameter lists.
+    "_Z7FindZPDPdiiii", "_Z18BaselineCorrectIfgPdii", "_Z15GaussianApodizePdid"};
+
+TEST(ExportTable, EveryExportResolves) {
+    void* library = dlopen(NADIXQ_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const char* name : kExports) EXPECT_NE(dlsym(library, name), nullptr) << name;
+    dlclose(library);
+}
+
+// Every defined dynamic symbol of the library's own code is an export. What
+// else shows up comes from the runtime (none here) or from the simulated
+// instrument's control interface, which the Linux build adds on purpose.
+TEST(ExportTable, NothingElseOfTheLibraryIsVisible) {
+    std::string command = std::string("nm -D --defined-only ") + NADIXQ_SHARED_LIBRARY;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::set<std::string> expected(std::begin(kExports), std::end(kExports));
+    std::set<std::string> found;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        char type = 0;
+        char name[400] = {};
+        if (std::sscanf(line, "%*s %c %399s", &type, name) != 2) continue;
+        if (type != 'T' && type != 'D' && type != 'B' && type != 'W' && type != 'V') continue;
+        std::string symbol(name);
+        if (symbol.rfind("nadixq_sim_", 0) == 0) continue;
+        found.insert(symbol);
+    }
+    pclose(pipe);
+    for (const auto& symbol : found) EXPECT_TRUE(expected.count(symbol)) << "unexpected " << symbol;
+    for (const auto& symbol : expected) EXPECT_TRUE(found.count(symbol)) << "missing " << symbol;
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace {
+
+namespace platform = nadixq::platform;
+
+class Events : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (auto& event : _events) event = platform::CreateManualResetEvent();
+    }
+    void TearDown() override {
+        for (auto& event : _events) platform::CloseEvent(event);
+    }
+    platform::Event _events[3] = {};
+};
+
+TEST_F(Events, ManualResetStaysSetUntilReset) {
+    EXPECT_EQ(platform::WaitForEvent(_events[0], 0), platform::kWaitTimeout);
+    ASSERT_TRUE(platform::SetEvent(_events[0]));
+    EXPECT_EQ(platform::WaitForEvent(_events[0], 0), platform::kWaitObject0);
+    EXPECT_EQ(platform::WaitForEvent(_events[0], platform::kInfinite), platform::kWaitObject0);
+    ASSERT_TRUE(platform::ResetEvent(_events[0]));
+    EXPECT_EQ(platform::WaitForEvent(_events[0], 20), platform::kWaitTimeout);
+}
+
+TEST_F(Events, WaitForAnyReportsTheLowestSetEvent) {
+    platform::SetEvent(_events[2]);
+    EXPECT_EQ(platform::WaitForAnyEvent(_events, 3, 0), platform::kWaitObject0 + 2);
+    platform::SetEvent(_events[1]);
+    EXPECT_EQ(platform::WaitForAnyEvent(_events, 3, 0), platform::kWaitObject0 + 1);
+    EXPECT_EQ(platform::WaitForAnyEvent(_events, 1, 10), platform::kWaitTimeout);
+    platform::Event withNull[2] = {_events[0], nullptr};
+    EXPECT_EQ(platform::WaitForAnyEvent(withNull, 2, 0), platform::kWaitFailed);
+    EXPECT_FALSE(platform::SetEvent(nullptr));
+}
+
+struct Handover {
+    platform::Event go;
+    platform::Event done;
+    std::atomic<int> polls{0};
+};
+
+uint32_t WaitThenSignal(void* raw) {
+    auto* handover = static_cast<Handover*>(raw);
+    platform::WaitForEvent(handover->go, platform::kInfinite);
+    platform::SetEvent(handover->done);
+    return 7;
+}
+
+TEST_F(Events, ThreadWakesOnAnotherThreadsSignal) {
+    Handover handover{_events[0], _events[1]};
+    platform::Thread thread = platform::CreateThread(&WaitThenSignal, &handover);
+    ASSERT_NE(thread, nullptr);
+    platform::RaiseThreadPriority(thread);
+    EXPECT_EQ(platform::WaitForEvent(handover.done, 50), platform::kWaitTimeout);
+    platform::SetEvent(handover.go);
+    EXPECT_EQ(platform::WaitForEvent(handover.done, 20000), platform::kWaitObject0);
+    EXPECT_TRUE(platform::WaitForThread(thread, 20000));
+    platform::CloseThread(thread);
+}
+
+uint32_t PollForever(void* raw) {
+    auto* handover = static_cast<Handover*>(raw);
+    platform::SetEvent(handover->go);
+    for (;;) {
+        handover->polls.fetch_add(1);
+        platform::PollSleep(5);
+    }
+}
+
+TEST(Threads, TerminateEndsAThreadAtItsPollSleep) {
+    Handover handover{platform::CreateManualResetEvent(), nullptr};
+    platform::Thread thread = platform::CreateThread(&PollForever, &handover);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(platform::WaitForEvent(handover.go, 20000), platform::kWaitObject0);
+    EXPECT_FALSE(platform::WaitForThread(thread, 30));
+    platform::TerminateThread(thread);
+    EXPECT_TRUE(platform::WaitForThread(thread, 20000));
+    int polls = handover.polls.load();
+    platform::Sleep(30);
+    EXPECT_EQ(handover.polls.load(), polls);
+    platform::CloseThread(thread);
+    platform::CloseEvent(handover.go);
+}
+
+TEST(HostEvents, EventfdCountsEverySignalAndNullIsIgnored) {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    platform::SignalHostEvent(static_cast<uintptr_t>(fd));
+    platform::SignalHostEvent(static_cast<uintptr_t>(fd));
+    platform::SignalHostEvent(0);
+    uint64_t count = 0;
+    ASSERT_EQ(read(fd, &count, sizeof count), static_cast<ssize_t>(sizeof count));
+    EXPECT_EQ(count, 2u);
+    close(fd);
+}
+
+TEST(Clocks, CounterIsMonotonicAndWallClockIsInMilliseconds) {
+    int64_t first = platform::QueryCounter();
+    int64_t second = platform::QueryCounter();
+    EXPECT_LE(first, second);
+    EXPECT_GE(platform::QueryCounterFrequency(), 1000000);
+    double wall = platform::WallClockMs();
+    EXPECT_EQ(wall, static_cast<double>(static_cast<int64_t>(wall)));
+    EXPECT_GT(wall, 1.6e12);  // after 2020
+}
+
+TEST(Locks, RecursiveLockCanBeTakenTwiceByOneThread) {
+    platform::RecursiveLock lock;
+    platform::LockGuard outer(lock);
+    platform::LockGuard inner(lock);
+    SUCCEED();
+}
+
+}  // namespace
