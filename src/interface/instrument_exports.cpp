@@ -1,17 +1,203 @@
-// Instrument and run calls. Placeholder results until the engine lands.
+// Instrument and run calls: open and close the one instrument, pass
+// initialization, calibration and the board's input and output through to the
+// device, start and stop the scan thread and hand the host the latest file.
+#include <cstdint>
+#include <new>
+
+#include "acquisition/scan_thread.h"
+#include "device/nadix_device.h"
+#include "diagnostics/debug_trace.h"
+#include "interface/library_state.h"
 #include "interface/nadixq.h"
 
-extern "C" {
-NADIXQ_API int NADIXQ_CALL spectrometer_open(int) { return 1; }
-NADIXQ_API int NADIXQ_CALL spectrometer_close(void) { return 1; }
-NADIXQ_API int NADIXQ_CALL spectrometer_initialize(void) { return 1; }
-NADIXQ_API int NADIXQ_CALL spectrometer_calibrationScan(void) { return 1; }
-NADIXQ_API int NADIXQ_CALL spectrometer_getCapabilities(void) { return 0; }
-NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) { return 1; }
-NADIXQ_API int NADIXQ_CALL spectrometer_stop(void) { return 1; }
-NADIXQ_API int NADIXQ_CALL spectrometer_getData(double*, int, double*) { return 1; }
-NADIXQ_API double NADIXQ_CALL spectrometer_getTimestamp(void) { return 0.0; }
-NADIXQ_API int NADIXQ_CALL spectrometer_writeFiber(unsigned int*) { return 0; }
-NADIXQ_API int NADIXQ_CALL spectrometer_readFiber(unsigned int*) { return 0; }
-NADIXQ_API int NADIXQ_CALL spectrometer_writeAux(unsigned short, unsigned short) { return 0; }
+using nadixq::CNadixDevice;
+using nadixq::CScanThread;
+using nadixq::DebugTrace;
+using nadixq::LibraryState;
+using nadixq::State;
+
+namespace {
+
+constexpr int32_t kNoBoardClass = static_cast<int32_t>(0x80070011u);     // ERROR_INVALID_DRIVE
+constexpr int32_t kDeviceNotOpened = static_cast<int32_t>(0x8007006Eu);  // ERROR_OPEN_FAILED
+constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);      // ERROR_NOT_ENOUGH_MEMORY
+
+// True while the scan thread is acquiring: the board's point count and
+// centre-burst index are then read on that thread and must not change.
+bool RunGoing(LibraryState& state) {
+    return state._scanThread != nullptr && state._scanThread->IsActive();
 }
+
+}  // namespace
+
+extern "C" {
+
+NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
+    LibraryState& state = State();
+    DebugTrace("nadixq open(id = %d)", id);
+    if (state._device != nullptr) spectrometer_close();
+
+    state._device = nadixq::CreateDevice(id);
+    if (state._device == nullptr) return kNoBoardClass;
+
+    int32_t result = state._device->Open();
+    DebugTrace("nadixq Open returned %d (0x%X)", result, static_cast<unsigned>(result));
+    if (result != 0) {
+        // The device stays attached, so that close still closes and frees it.
+        DebugTrace("nadixq spectrometer_open returns %d (0x%X)", kDeviceNotOpened,
+                   static_cast<unsigned>(kDeviceNotOpened));
+        return kDeviceNotOpened;
+    }
+
+    auto* scanThread = new (std::nothrow) CScanThread();
+    if (scanThread == nullptr) return kOutOfMemory;
+    scanThread->SetDevice(state._device);
+    state._scanThread = scanThread;
+    state._status.store(nadixq::STATUS_READY);
+    return 0;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_close(void) {
+    LibraryState& state = State();
+    DebugTrace("nadixq close");
+    if (state._scanThread != nullptr) {
+        CScanThread* scanThread = state._scanThread;
+        if (scanThread->IsRunning()) scanThread->Stop();
+        state._scanThread = nullptr;
+        if (!scanThread->HasEnded()) {
+            // A thread that could be neither stopped nor terminated still uses
+            // the scan-thread object and the device: both are left in place
+            // rather than freed under it.
+            DebugTrace("nadixq close: scan thread did not end; leaving it and the device");
+            state._device = nullptr;
+            return 1;
+        }
+        // An open stream would otherwise be lost without its subfile count.
+        if (scanThread->Stream().IsOpen()) scanThread->Stream().PatchAndClose();
+        delete scanThread;
+    }
+    if (state._device != nullptr) {
+        state._device->Close();
+        delete state._device;
+        state._device = nullptr;
+    }
+    return 1;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_initialize(void) {
+    LibraryState& state = State();
+    if (state._device == nullptr) return 1;
+    DebugTrace("nadix initialize: _gain= %f; points= %d; resolution= %f", state._gain,
+               state._points, state._resolution);
+    if (RunGoing(state)) {
+        DebugTrace("nadix initialize: refused while a run is going");
+        return 1;
+    }
+    return state._device->Initialize(state._points, state._gain);
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_calibrationScan(void) {
+    LibraryState& state = State();
+    DebugTrace("nadix calibrationScan");
+    if (state._device == nullptr) return 1;
+    if (RunGoing(state)) {
+        DebugTrace("nadix calibrationScan: refused while a run is going");
+        return 1;
+    }
+    return state._device->CalScan();
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getCapabilities(void) {
+    LibraryState& state = State();
+    DebugTrace("nadix getCapabilities");
+    if (state._device == nullptr) return 0;
+    int32_t caps = 0;
+    state._device->GetCapabilities(&caps);
+    return caps;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) {
+    LibraryState& state = State();
+    DebugTrace("nadixq startCoadd");
+    if (state._device == nullptr || state._scanThread == nullptr) return 1;
+    if (state._scans <= 0) {
+        // No scan loop would run, and a continuous run would then spin through
+        // empty files without ever looking at its kill event.
+        DebugTrace("nadixq startCoadd: refused, scans= %d", state._scans);
+        return 1;
+    }
+    if (RunGoing(state)) {
+        DebugTrace("nadixq startCoadd: refused while a run is going");
+        return 1;
+    }
+
+    state._scansComplete.store(0);
+    state.filesComplete.store(0);
+    state._scanThread->SetCounts(state._scans, state._files > 0 ? state._files : 0);
+
+    // Acquiring is announced before the thread exists: a run that ends at once
+    // (a calibration-status error) then still leaves its final ready status.
+    int32_t previous = state._status.exchange(nadixq::STATUS_ACQUIRING);
+    if (!state._scanThread->Start()) {
+        state._status.store(previous);
+        return 1;
+    }
+    DebugTrace("startCoadd OK");
+    return 0;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_stop(void) {
+    LibraryState& state = State();
+    DebugTrace("nadix stop");
+    CScanThread* scanThread = state._scanThread;
+    if (scanThread == nullptr || !scanThread->IsRunning()) return 1;
+    scanThread->Stop();
+    // Patching while a thread that could not be ended may still append would
+    // corrupt the file; it is then left for close.
+    if (scanThread->HasEnded() && scanThread->Stream().IsOpen()) {
+        scanThread->Stream().PatchAndClose();
+    }
+    return 0;
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_getData(double* data, int pts, double* timestamp) {
+    CScanThread* scanThread = State()._scanThread;
+    int result = 1;
+    if (scanThread != nullptr && data != nullptr && timestamp != nullptr && pts >= 0 &&
+        pts <= nadixq::kFinestPointsAsSeen) {
+        result = scanThread->getData(data, pts, timestamp);
+    }
+    DebugTrace("nadixq getData returns %d", result);
+    return result;
+}
+
+NADIXQ_API double NADIXQ_CALL spectrometer_getTimestamp(void) {
+    DebugTrace("nadixq getTimestamp");
+    CScanThread* scanThread = State()._scanThread;
+    return scanThread == nullptr ? 0.0 : scanThread->GetTimestamp();
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_writeFiber(unsigned int* frame) {
+    CNadixDevice* device = State()._device;
+    if (device == nullptr) return 0;
+    if (frame == nullptr) return 1;
+    uint16_t status = 0;
+    return device->WriteFiber(frame, &status);
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_readFiber(unsigned int* frame) {
+    CNadixDevice* device = State()._device;
+    if (device == nullptr) return 0;
+    if (frame == nullptr) return 1;
+    uint16_t status = 0;
+    return device->ReadFiber(frame, &status);
+}
+
+NADIXQ_API int NADIXQ_CALL spectrometer_writeAux(unsigned short data, unsigned short mask) {
+    CNadixDevice* device = State()._device;
+    if (device == nullptr) return 0;
+    uint16_t reply = 0;
+    return device->WriteAux(data, mask, &reply);
+}
+
+}  // extern "C"

@@ -1,0 +1,64 @@
+#include "acquisition/scan_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "diagnostics/debug_trace.h"
+#include "interface/library_state.h"
+
+namespace nadixq {
+
+CScanBuffer::CScanBuffer() {
+    std::fill(data, data + kScanBufferCapacity, 0.0);
+}
+
+void CScanBuffer::Store(const double* values, int count, double storedAt) {
+    if (count < 0 || count >= kScanBufferCapacity || values == nullptr) return;
+    platform::LockGuard guard(lock);
+    points = count;
+    timestamp = storedAt;
+    std::memcpy(data, values, static_cast<size_t>(count) * sizeof(double));
+    state |= SCAN_BUFFER_READY;
+}
+
+int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
+    if (out == nullptr || timestampOut == nullptr || pts < 0 || pts > kFinestPointsAsSeen) return 1;
+    std::fill(out, out + pts, 0.0);
+    // The host asks for the finest setting as 32768; it holds 30000 values.
+    if (pts == kFinestPointsAsSeen) pts = kFinestPoints;
+
+    uint16_t seenState = 0;
+    int seenPoints = 0;
+    {
+        // The state and the count are checked under the lock as well: the scan
+        // thread may be storing into this buffer right now.
+        platform::LockGuard guard(lock);
+        seenState = state;
+        seenPoints = points;
+        if ((state & SCAN_BUFFER_READY) != 0 && points == pts) {
+            std::memcpy(out, data, static_cast<size_t>(points) * sizeof(double));
+            *timestampOut = timestamp;
+            return 0;
+        }
+    }
+    DebugTrace("nadixq getData()::FAILED: state= %d; points= %d; pts= %d", seenState, seenPoints,
+               pts);
+    return 1;
+}
+
+double CScanBuffer::Timestamp() {
+    platform::LockGuard guard(lock);
+    return timestamp;
+}
+
+uint16_t CScanBuffer::Flags() {
+    platform::LockGuard guard(lock);
+    return state;
+}
+
+int CScanBuffer::Points() {
+    platform::LockGuard guard(lock);
+    return points;
+}
+
+}  // namespace nadixq

@@ -1,0 +1,72 @@
+// One acquisition run on its own thread: files of co-added scans, polled from
+// the board every 5 ms, handed to the host through a double buffer, with the
+// progress counters, the status and the host's events kept up to date.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "acquisition/scan_buffer.h"
+#include "acquisition/stream_file.h"
+#include "acquisition/time_stamp_clock.h"
+#include "acquisition/worker_thread.h"
+
+namespace nadixq {
+
+class CNadixDevice;
+
+class CScanThread : public CWorkerThread {
+  public:
+    // The scan loop's sleep between two polls of the board.
+    static constexpr uint32_t kPollMs = 5;
+
+    CScanThread();
+    // Ends a thread that still runs first (kill event, then force), so that
+    // the body never outlives the members it works on.
+    ~CScanThread() override;
+
+    // The run. Entered through Start.
+    uint32_t ThreadProc() override;
+    // Stores the finished file; 1 when there was nothing to store. Scan thread.
+    int PrepareData();
+    // Copies the latest stored file (Host thread). 0 when copied, else 1.
+    int getData(double* data, int pts, double* timestamp);
+    // Time stamp of the file getData would read; 0.0 before the first file.
+    double GetTimestamp();
+
+    // Host thread, while no run is going.
+    void SetDevice(CNadixDevice* device) { _device = device; }
+    void SetCounts(int scans, int files) {
+        _scanCount = scans;
+        _fileCount = files;
+    }
+    CStreamFile& Stream() { return _stream; }
+
+    int32_t ReadyScanBufferIndex() const { return readyScanBufferIndex.load(); }
+    int32_t WriteScanBufferIndex() const { return writeScanBufferIndex.load(); }
+
+  protected:
+    // A terminated body never reached its end: the run is over all the same.
+    void OnTerminated() override;
+
+  private:
+    bool KillRequested();
+    void SignalScanComplete();
+    void SignalCoaddComplete();
+
+    // Copied from the settings by the host before Start; the thread's creation
+    // orders the write before every read.
+    int _scanCount = 0;
+    int _fileCount = 1;
+    // Scan thread only: the clock reading at the current file's first scan.
+    double _timestamp = 0.0;
+    CTimeStampClock _clock;
+    CNadixDevice* _device = nullptr;  // not owned
+    CScanBuffer _scanBuffers[2];
+    // Written by the scan thread, read by the host without a lock.
+    std::atomic<int32_t> writeScanBufferIndex{0};
+    std::atomic<int32_t> readyScanBufferIndex{-1};
+    CStreamFile _stream;
+};
+
+}  // namespace nadixq
