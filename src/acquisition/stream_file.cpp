@@ -1,14 +1,166 @@
 #include "acquisition/stream_file.h"
 
+#include <cstring>
+#include <new>
+
+#include "diagnostics/debug_trace.h"
+#include "spc/spc_date.h"
+
 namespace nadixq {
 
-CStreamFile::CStreamFile() = default;
-CStreamFile::~CStreamFile() = default;
+namespace {
 
-// Placeholder until the SPC writer lands.
-int32_t CStreamFile::Open(const char*) { return 1; }
-bool CStreamFile::IsOpen() const { return _streamFile != nullptr; }
-void CStreamFile::Append(const double*, int32_t, double, int32_t) {}
-void CStreamFile::PatchAndClose() {}
+// The X range written into every stream file, given by its exact bits.
+constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;  // 7899.0189
+
+constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x8007000Eu);
+
+int32_t ErrorResult(uint32_t error) {
+    if (error == 0) return 1;  // a failure must not read as success
+    return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+}
+
+SpcMainHeader EmptyRunHeader(int32_t points, uint32_t date) {
+    SpcMainHeader header{};
+    header.ftflgs = kSpcMultifile | kSpcOrderedZ;
+    header.fversn = kSpcVersionNew;
+    header.fexp = kSpcFloatY;
+    header.fnpts = static_cast<uint32_t>(points > 0 ? points : 0);
+    header.ffirst = 0.0;
+    std::memcpy(&header.flast, &kLastXBits, sizeof(header.flast));
+    header.fnsub = 0;
+    header.fxtype = kSpcXArbitrary;
+    header.fytype = kSpcYInterferogram;
+    header.fdate = date;
+    return header;
+}
+
+}  // namespace
+
+CStreamFile::CStreamFile() = default;
+
+CStreamFile::~CStreamFile() {
+    if (IsOpen()) PatchAndClose();
+}
+
+int32_t CStreamFile::Open(const char* path, int32_t points) {
+    platform::LockGuard guard(_lock);
+    if (_streamFile != nullptr) PatchAndClose();
+    if (path == nullptr) return 1;
+
+    // Sized once for the largest point count: no allocation per file, and a
+    // point-count change during a run cannot overrun it.
+    if (!_floatBuffer) {
+        _floatBuffer.reset(new (std::nothrow) float[kMaxPoints]);
+        if (!_floatBuffer) return kOutOfMemory;
+    }
+
+    platform::SetLastError(0);
+    std::FILE* file = std::fopen(path, "wb+");
+    if (file == nullptr) return ErrorResult(platform::LastError());
+    // Unbuffered: every subfile has to reach the system before the count that
+    // announces it, and after a failed write no buffered remainder may block
+    // the seek that fixes the count. Each write is already a whole record.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+
+    // Until the first file is stored, the file is dated by its creation.
+    _header = EmptyRunHeader(points, PackSpcDate(platform::WallClockMs()));
+    _subfiles = 0;
+    platform::SetLastError(0);
+    if (std::fwrite(&_header, sizeof(_header), 1, file) != 1) {
+        const uint32_t error = platform::LastError();
+        std::fclose(file);
+        return ErrorResult(error);
+    }
+    _streamFile = file;
+    return 0;
+}
+
+bool CStreamFile::IsOpen() const {
+    platform::LockGuard guard(_lock);
+    return _streamFile != nullptr;
+}
+
+int32_t CStreamFile::SubfileCount() const {
+    platform::LockGuard guard(_lock);
+    return _subfiles;
+}
+
+bool CStreamFile::WriteAt(long offset, const void* bytes, size_t size) {
+    return std::fseek(_streamFile, offset, SEEK_SET) == 0 &&
+           std::fwrite(bytes, size, 1, _streamFile) == 1 &&
+           std::fseek(_streamFile, 0, SEEK_END) == 0;
+}
+
+bool CStreamFile::WriteCount() {
+    _header.fnsub = static_cast<uint32_t>(_subfiles);
+    return WriteAt(kSpcSubfileCountOffset, &_header.fnsub, sizeof(_header.fnsub)) &&
+           std::fflush(_streamFile) == 0;
+}
+
+void CStreamFile::CloseLocked() {
+    // Best effort: the count may already be on disk; a failure here leaves the
+    // previous, smaller count, which still describes complete subfiles.
+    WriteCount();
+    std::fclose(_streamFile);
+    _streamFile = nullptr;
+}
+
+void CStreamFile::Append(const double* values, int32_t points, double timestamp,
+                         int32_t fileIndex) {
+    platform::LockGuard guard(_lock);
+    if (_streamFile == nullptr) return;
+
+    // Every subfile of an SPC file without X arrays has the header's point
+    // count; a file of another size cannot be stored in it.
+    const bool first = _subfiles == 0;
+    if (values == nullptr || points <= 0 || points > kMaxPoints ||
+        (!first && static_cast<uint32_t>(points) != _header.fnpts)) {
+        CloseLocked();
+        return;
+    }
+
+    if (first) {
+        // The header is rewritten whole while it still announces no subfile,
+        // so a crash in between leaves a valid empty file.
+        _header.fnpts = static_cast<uint32_t>(points);
+        _header.fdate = PackSpcDate(timestamp);
+        if (!WriteAt(0, &_header, sizeof(_header))) {
+            CloseLocked();
+            return;
+        }
+    }
+
+    SpcSubfileHeader subfile{};
+    subfile.subexp = kSpcFloatY;
+    subfile.subindx = static_cast<uint16_t>(fileIndex & 0xFFFF);
+    subfile.subtime = static_cast<float>(timestamp / 1000.0);
+
+    float* floats = _floatBuffer.get();
+    for (int32_t i = 0; i < points; ++i) floats[i] = static_cast<float>(values[i]);
+
+    const size_t count = static_cast<size_t>(points);
+    if (std::fwrite(&subfile, sizeof(subfile), 1, _streamFile) != 1 ||
+        std::fwrite(floats, sizeof(float), count, _streamFile) != count) {
+        // A full disk: the count keeps describing the complete subfiles only;
+        // the partial one after them is ignored by readers.
+        CloseLocked();
+        return;
+    }
+    ++_subfiles;
+    if (!WriteCount()) CloseLocked();
+}
+
+void CStreamFile::PatchAndClose() {
+    platform::LockGuard guard(_lock);
+    if (_streamFile == nullptr) return;
+    DebugTrace("patching fnsub= %d in stream file", _subfiles);
+    WriteCount();
+    // The run is over: commit it, so that a power cut after the stop loses
+    // nothing. This is the host's thread, never the scan thread.
+    platform::CommitFile(_streamFile);
+    std::fclose(_streamFile);
+    _streamFile = nullptr;
+}
 
 }  // namespace nadixq

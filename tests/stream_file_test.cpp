@@ -1,0 +1,285 @@
+// The stream file on its own, driven with arrays of doubles as the scan thread
+// drives it, and read back with the tests' own SPC reader.
+#include "acquisition/stream_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "spc/spc_date.h"
+#include "support/spc_reader.h"
+#include "support/trace_capture.h"
+
+namespace nadixq {
+namespace {
+
+using test::ReadFileBytes;
+using test::ReadSpcFile;
+using test::ReadU32;
+using test::SpcFile;
+using test::TraceCapture;
+
+constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;
+// 2024-03-15 12:34:56.789 UTC.
+constexpr double kRunStartMs = 1710506096789.0;
+
+std::vector<double> Interferogram(int points, int file) {
+    std::vector<double> values(static_cast<size_t>(points));
+    for (int i = 0; i < points; ++i) {
+        values[i] = std::sin(i * 0.01 + file) * 1000.0 + file * 0.25;
+    }
+    return values;
+}
+
+SpcFile MustRead(const std::string& path) {
+    SpcFile file;
+    std::string error;
+    EXPECT_TRUE(ReadSpcFile(path, &file, &error)) << path << ": " << error;
+    return file;
+}
+
+int32_t Hresult(int error) {
+    return static_cast<int32_t>(0x80070000u | (error & 0xFFFF));
+}
+
+class StreamFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // fdate is local time; pin the zone so the expected word is known.
+        setenv("TZ", "UTC0", 1);
+        tzset();
+    }
+};
+
+TEST_F(StreamFileTest, ThreeFileRunHasTheDocumentedBytes) {
+    const std::string path = "three_files.spc";
+    constexpr int kPoints = 4096;
+    TraceCapture trace;
+    CStreamFile stream;
+    ASSERT_EQ(stream.Open(path.c_str(), kPoints), 0);
+    ASSERT_TRUE(stream.IsOpen());
+
+    const double stamps[3] = {kRunStartMs, kRunStartMs + 1500.0, kRunStartMs + 3000.0};
+    for (int n = 0; n < 3; ++n) {
+        const std::vector<double> values = Interferogram(kPoints, n);
+        stream.Append(values.data(), kPoints, stamps[n], n);
+        // The count is on disk after every file, not only at the stop.
+        EXPECT_EQ(ReadU32(ReadFileBytes(path), 24), static_cast<uint32_t>(n + 1));
+    }
+    stream.PatchAndClose();
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_TRUE(trace.Contains("patching fnsub= 3 in stream file"));
+
+    const SpcFile file = MustRead(path);
+    const std::vector<uint8_t>& b = file.bytes;
+    ASSERT_EQ(b.size(), 512u + 3u * (32u + 4u * kPoints));
+    EXPECT_EQ(b[0], 0x14);
+    EXPECT_EQ(b[1], 0x4B);
+    EXPECT_EQ(b[2], 0x00);
+    EXPECT_EQ(b[3], 0x80);
+    EXPECT_EQ(file.fnpts, static_cast<uint32_t>(kPoints));
+    EXPECT_EQ(test::ReadU64(b, 8), 0u);  // ffirst 0.0
+    EXPECT_EQ(file.flastBits, kLastXBits);
+    EXPECT_EQ(file.fnsub, 3u);
+    EXPECT_EQ(b[28], 0);
+    EXPECT_EQ(b[29], 1);
+    // 2024-03-15 12:35 (12:34:56.789 rounds up), packed field by field.
+    EXPECT_EQ(file.fdate, (2024u << 20) | (3u << 16) | (15u << 11) | (12u << 6) | 35u);
+    EXPECT_EQ(file.fdate, PackSpcDate(stamps[0]));
+    for (size_t i = 30; i < 512; ++i) {
+        if (i >= 32 && i < 36) continue;
+        ASSERT_EQ(b[i], 0) << "main header byte " << i;
+    }
+
+    ASSERT_EQ(file.subfiles.size(), 3u);
+    for (int n = 0; n < 3; ++n) {
+        const test::SpcSubfile& sub = file.subfiles[n];
+        EXPECT_EQ(sub.subflgs, 0);
+        EXPECT_EQ(sub.subexp, 0x80);
+        EXPECT_EQ(sub.subindx, n);
+        EXPECT_EQ(sub.subtime, static_cast<float>(stamps[n] / 1000.0));
+        for (size_t i = 8; i < 32; ++i) EXPECT_EQ(sub.headerBytes[i], 0) << "subfile byte " << i;
+        const std::vector<double> values = Interferogram(kPoints, n);
+        for (int i = 0; i < kPoints; ++i) {
+            ASSERT_EQ(sub.values[i], static_cast<float>(values[i]))
+                << "file " << n << " point " << i;
+        }
+    }
+    EXPECT_EQ(file.trailingBytes, 0u);
+}
+
+TEST_F(StreamFileTest, RunWithoutStoredFilesLeavesAValidEmptyFile) {
+    const std::string path = "empty_run.spc";
+    TraceCapture trace;
+    CStreamFile stream;
+    ASSERT_EQ(stream.Open(path.c_str(), 1024), 0);
+    // Valid from the moment it is opened, not only after the stop.
+    EXPECT_EQ(ReadFileBytes(path).size(), 512u);
+    stream.PatchAndClose();
+    EXPECT_TRUE(trace.Contains("patching fnsub= 0 in stream file"));
+
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.bytes.size(), 512u);
+    EXPECT_EQ(file.fnsub, 0u);
+    EXPECT_EQ(file.fnpts, 1024u);
+    EXPECT_EQ(file.fversn, 0x4B);
+    EXPECT_EQ(file.flastBits, kLastXBits);
+    EXPECT_NE(file.fdate, 0u);  // dated by its creation
+}
+
+TEST_F(StreamFileTest, SubfileIndexFollowsTheRunsFileCount) {
+    // Files without scans are not appended, so indices may skip; they are the
+    // low 16 bits of the run's file count. The first stored file need not be
+    // the run's first and still writes the header.
+    const std::string path = "skipped_files.spc";
+    CStreamFile stream;
+    ASSERT_EQ(stream.Open(path.c_str(), 64), 0);
+    const std::vector<double> values = Interferogram(32, 0);
+    const int indices[] = {1, 2, 5, 65536 + 7};
+    for (int index : indices) stream.Append(values.data(), 32, kRunStartMs + index, index);
+    stream.PatchAndClose();
+
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.fnpts, 32u);  // the stored files fix the point count
+    EXPECT_EQ(file.fdate, PackSpcDate(kRunStartMs + 1));
+    ASSERT_EQ(file.subfiles.size(), 4u);
+    EXPECT_EQ(file.subfiles[0].subindx, 1);
+    EXPECT_EQ(file.subfiles[1].subindx, 2);
+    EXPECT_EQ(file.subfiles[2].subindx, 5);
+    EXPECT_EQ(file.subfiles[3].subindx, 7);
+    EXPECT_EQ(file.trailingBytes, 0u);
+}
+
+TEST_F(StreamFileTest, PointCountChangeEndsStreamingWithAReadableFile) {
+    const std::string path = "points_changed.spc";
+    CStreamFile stream;
+    ASSERT_EQ(stream.Open(path.c_str(), 16), 0);
+    const std::vector<double> small = Interferogram(16, 0);
+    const std::vector<double> large = Interferogram(CStreamFile::kMaxPoints, 1);
+    stream.Append(small.data(), 16, kRunStartMs, 0);
+    stream.Append(large.data(), CStreamFile::kMaxPoints, kRunStartMs + 10, 1);
+    EXPECT_FALSE(stream.IsOpen());
+    stream.Append(small.data(), 16, kRunStartMs + 20, 2);  // ignored once closed
+
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.fnsub, 1u);
+    EXPECT_EQ(file.trailingBytes, 0u);
+    EXPECT_EQ(stream.SubfileCount(), 1);
+}
+
+TEST_F(StreamFileTest, OversizedFirstFileIsRefusedWithoutOverrun) {
+    const std::string path = "oversized.spc";
+    CStreamFile stream;
+    ASSERT_EQ(stream.Open(path.c_str(), 16), 0);
+    const std::vector<double> huge(CStreamFile::kMaxPoints + 100, 1.0);
+    stream.Append(huge.data(), static_cast<int32_t>(huge.size()), kRunStartMs, 0);
+    EXPECT_FALSE(stream.IsOpen());
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.fnsub, 0u);
+    EXPECT_EQ(file.bytes.size(), 512u);
+}
+
+TEST_F(StreamFileTest, OpenFailuresCarryTheSystemError) {
+    CStreamFile stream;
+    EXPECT_EQ(stream.Open(nullptr, 16), 1);
+    EXPECT_EQ(stream.Open("no_such_folder/run.spc", 16), Hresult(ENOENT));
+    ::mkdir("a_folder.spc", 0755);
+    EXPECT_EQ(stream.Open("a_folder.spc", 16), Hresult(EISDIR));
+    // Created, but not even the header can be written.
+    EXPECT_EQ(stream.Open("/dev/full", 16), Hresult(ENOSPC));
+    EXPECT_FALSE(stream.IsOpen());
+}
+
+TEST_F(StreamFileTest, ReopeningAndDestructionPatchTheOpenFile) {
+    const std::vector<double> values = Interferogram(8, 0);
+    TraceCapture trace;
+    {
+        CStreamFile stream;
+        ASSERT_EQ(stream.Open("first.spc", 8), 0);
+        stream.Append(values.data(), 8, kRunStartMs, 0);
+        stream.Append(values.data(), 8, kRunStartMs, 1);
+        ASSERT_EQ(stream.Open("second.spc", 8), 0);
+        EXPECT_EQ(MustRead("first.spc").fnsub, 2u);
+        EXPECT_EQ(stream.SubfileCount(), 0);
+        stream.Append(values.data(), 8, kRunStartMs, 0);
+    }
+    EXPECT_EQ(MustRead("second.spc").fnsub, 1u);
+    EXPECT_EQ(trace.TextsStartingWith("patching fnsub=").size(), 2u);
+}
+
+// Runs `body` in a forked child and returns its wait status. The test process
+// has no other threads here, so the child may use the library freely.
+template <typename Body>
+int InChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(StreamFileTest, HostKilledMidRunLeavesEveryCompletedFile) {
+    const std::string path = "killed_host.spc";
+    const int status = InChild([&] {
+        CStreamFile stream;
+        if (stream.Open(path.c_str(), 256) != 0) _exit(2);
+        const std::vector<double> values = Interferogram(256, 0);
+        for (int n = 0; n < 3; ++n) stream.Append(values.data(), 256, kRunStartMs + n, n);
+        raise(SIGKILL);  // no stop, no close, no destructor
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.fnsub, 3u);
+    EXPECT_EQ(file.subfiles.size(), 3u);
+    EXPECT_EQ(file.trailingBytes, 0u);
+}
+
+TEST_F(StreamFileTest, FullDiskKeepsTheCompleteSubfilesReadable) {
+    // A file-size limit stands in for a full disk: writes past it come up short.
+    const std::string path = "full_disk.spc";
+    constexpr int kPoints = 1000;
+    constexpr rlim_t kLimit = 512 + 2 * (32 + 4 * kPoints) + 100;
+    const int status = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = kLimit;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+        CStreamFile stream;
+        if (stream.Open(path.c_str(), kPoints) != 0) _exit(3);
+        int appendedWhileOpen = 0;
+        for (int n = 0; n < 5; ++n) {
+            const std::vector<double> values = Interferogram(kPoints, n);
+            stream.Append(values.data(), kPoints, kRunStartMs + n, n);
+            if (stream.IsOpen()) ++appendedWhileOpen;
+        }
+        _exit(10 + appendedWhileOpen);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 12);  // the third file closed the stream
+
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.bytes.size(), kLimit);
+    EXPECT_EQ(file.fnsub, 2u);
+    EXPECT_EQ(file.trailingBytes, 100u);  // the cut third subfile, ignored
+    ASSERT_EQ(file.subfiles.size(), 2u);
+    const std::vector<double> second = Interferogram(kPoints, 1);
+    EXPECT_EQ(file.subfiles[1].values.back(), static_cast<float>(second.back()));
+}
+
+}  // namespace
+}  // namespace nadixq
