@@ -1,0 +1,31 @@
+// The noiseless interferogram of the model spectrum, sampled once per
+// reference-laser fringe around the zero path difference. Computed once per
+// process, on first use; every scan of every configuration is cut from it.
+#pragma once
+
+#include <vector>
+
+namespace nadixq::sim {
+
+class CInterferogramModel {
+  public:
+    // Samples per period of the transform: the interferogram repeats after
+    // this many samples, twice the 32768 a transfer can hold, so no sample a
+    // board can see meets the repetition of the burst.
+    static constexpr int kPeriod = 65536;
+
+    // The one model, built on first use (a few tens of milliseconds).
+    static const CInterferogramModel& Instance();
+
+    // The interferogram `offset` samples from the zero path difference,
+    // normalised to 1.0 there (its maximum). Any offset; it wraps at kPeriod.
+    double At(int offset) const {
+        return _values[static_cast<unsigned>(offset) & static_cast<unsigned>(kPeriod - 1)];
+    }
+
+  private:
+    CInterferogramModel();
+    std::vector<double> _values;
+};
+
+}  // namespace nadixq::sim
