@@ -13,6 +13,8 @@ have_cmd g++ || need+=(g++)
 have_pkg libgtest-dev || need+=(libgtest-dev)
 have_pkg libgmock-dev || need+=(libgmock-dev)
 have_pkg libbenchmark-dev || need+=(libbenchmark-dev)
+# numpy for Debian's python3: the reference side of make bench's comparison.
+have_pkg python3-numpy || need+=(python3-numpy)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
   have_pkg "$pkg" || need+=("$pkg")
 done
