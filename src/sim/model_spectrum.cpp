@@ -149,8 +149,8 @@ void BuildInstrumentResponse(double* response, int bins) {
 void BuildAtmosphereTransmittance(double* transmittance, int bins) {
     // Absorbance (natural) first, then one exponential per bin.
     for (int k = 0; k < bins; ++k) transmittance[k] = 0.0;
-    AddLinearRotorBand(transmittance, bins, 2349.143, 0.22, 0.0);  // CO2 asymmetric stretch
-    AddLinearRotorBand(transmittance, bins, 667.380, 0.05, 0.9);   // CO2 bend with Q branch
+    AddLinearRotorBand(transmittance, bins, 2349.143, 0.6, 0.0);  // CO2 asymmetric stretch
+    AddLinearRotorBand(transmittance, bins, 667.380, 0.05, 0.9);  // CO2 bend with Q branch
     AddWaterBand(transmittance, bins, 1594.75, 110.0, 240, 0.16, 0x5EED1595ull);  // H2O bend
     AddWaterBand(transmittance, bins, 3730.0, 95.0, 260, 0.10, 0x5EED3730ull);    // H2O stretch
     for (int k = 0; k < bins; ++k) transmittance[k] = std::exp(-transmittance[k]);
