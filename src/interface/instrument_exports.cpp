@@ -64,7 +64,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_close(void) {
         CScanThread* scanThread = state._scanThread;
         if (scanThread->IsRunning()) scanThread->Stop();
         state._scanThread = nullptr;
-        if (!scanThread->HasEnded()) {
+        // Covers a thread that is just returning after a run that ended by itself.
+        if (!scanThread->HasEnded(CScanThread::kStopWaitMs)) {
             // A thread that could be neither stopped nor terminated still uses
             // the scan-thread object and the device: both are left in place
             // rather than freed under it.
