@@ -122,6 +122,26 @@ TEST_P(DualRun, FilesAreTheMergeOfTheDeliveredScans) {
     EXPECT_GT(combiner->m3, 256);
 }
 
+TEST(DualRunFiber, FramesRoundTripThroughTheBoardOnModel3Only) {
+    nadixq_sim_reset();
+    unsigned int sent[16], received[16] = {};
+    for (unsigned int i = 0; i < 16; ++i) sent[i] = 0x5A000000u | (i * 0x1111u);
+
+    ASSERT_EQ(spectrometer_open(3), 0);
+    EXPECT_EQ(spectrometer_writeFiber(sent), 0);
+    EXPECT_EQ(spectrometer_readFiber(received), 0);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(received[i], sent[i]) << i;
+    spectrometer_close();
+
+    ASSERT_EQ(spectrometer_open(4), 0);
+    unsigned int untouched[16] = {};
+    EXPECT_EQ(spectrometer_writeFiber(sent), static_cast<int>(0x80004001u));
+    EXPECT_EQ(spectrometer_readFiber(untouched), static_cast<int>(0x80004001u));
+    EXPECT_EQ(untouched[0], 0u);
+    spectrometer_close();
+    nadixq_sim_reset();
+}
+
 // The noiseless low-gain channel on the co-added window, as the simulator
 // computes it before noise, rounding and clipping.
 std::vector<double> Truth(int points, int imaxPos) {
