@@ -248,5 +248,28 @@ TEST_F(InstrumentExportsTest, CloseDuringARunStopsItAndReleasesEverything) {
     EXPECT_EQ(spectrometer_stop(), 1);
 }
 
+TEST_F(InstrumentExportsTest, CloseLeavesAThreadThatCannotBeEndedWithItsObjects) {
+    EngineFakeDevice* device = AttachFake();
+    CScanThread* scan = State()._scanThread;
+    device->SetScript(EngineFakeDevice::FirstPolls(0));
+    device->BlockPolls();
+    State()._files = 0;
+    ASSERT_EQ(spectrometer_startCoadd(), 0);
+    ASSERT_TRUE(device->WaitUntilBlocked());
+
+    EXPECT_EQ(spectrometer_close(), 1);  // kill, 5 s, terminate, 5 s more
+    EXPECT_TRUE(
+        capture.Contains("nadixq close: scan thread did not end; leaving it and the device"));
+    EXPECT_EQ(State()._scanThread, nullptr);
+    EXPECT_EQ(State()._device, nullptr);
+    EXPECT_EQ(device->closes.load(), 0);
+
+    // Both objects are still intact for the thread, which ends once it can.
+    device->ReleasePolls();
+    ASSERT_TRUE(scan->HasEnded(20000));
+    delete scan;
+    delete device;
+}
+
 }  // namespace
 }  // namespace nadixq

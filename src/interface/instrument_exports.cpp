@@ -62,10 +62,15 @@ NADIXQ_API int NADIXQ_CALL spectrometer_close(void) {
     DebugTrace("nadixq close");
     if (state._scanThread != nullptr) {
         CScanThread* scanThread = state._scanThread;
-        if (scanThread->IsRunning()) scanThread->Stop();
+        bool ended = false;
+        if (scanThread->IsRunning()) {
+            scanThread->Stop();  // waits for the thread itself whenever it can end
+            ended = scanThread->HasEnded();
+        } else {
+            ended = scanThread->HasEnded(CScanThread::kStopWaitMs);
+        }
         state._scanThread = nullptr;
-        // Covers a thread that is just returning after a run that ended by itself.
-        if (!scanThread->HasEnded(CScanThread::kStopWaitMs)) {
+        if (!ended) {
             // A thread that could be neither stopped nor terminated still uses
             // the scan-thread object and the device: both are left in place
             // rather than freed under it.

@@ -66,6 +66,16 @@ class EngineFakeDevice : public CNadixDevice {
         return calScanResult.load();
     }
     int32_t GetIFG(int32_t* status) override {
+        {
+            // A board that hangs inside a request: the thread never gets back
+            // to its poll sleep until the test lets it go.
+            std::unique_lock<std::mutex> lock(_mutex);
+            if (_blocking) {
+                _blocked = true;
+                _polled.notify_all();
+                _polled.wait(lock, [&] { return !_blocking; });
+            }
+        }
         int poll = polls.load() + 1;
         int32_t result = _script(poll, status);
         if (*status == static_cast<int32_t>(I_COMPLETE) && result == 0) {
@@ -119,6 +129,21 @@ class EngineFakeDevice : public CNadixDevice {
         std::unique_lock<std::mutex> lock(_mutex);
         return _polled.wait_for(lock, timeout, [&] { return polls.load() >= count; });
     }
+    void BlockPolls() {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _blocking = true;
+    }
+    void ReleasePolls() {
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            _blocking = false;
+        }
+        _polled.notify_all();
+    }
+    bool WaitUntilBlocked(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(_mutex);
+        return _polled.wait_for(lock, timeout, [&] { return _blocked; });
+    }
     std::vector<int32_t> ScansPerPrepare() {
         std::lock_guard<std::mutex> lock(_mutex);
         return scansPerPrepare;
@@ -147,6 +172,8 @@ class EngineFakeDevice : public CNadixDevice {
     PollScript _script = EveryPoll();
     std::mutex _mutex;
     std::condition_variable _polled;
+    bool _blocking = false;
+    bool _blocked = false;
     std::vector<int32_t> scansPerPrepare;
     std::vector<double> completionTimesMs;
 };
