@@ -1,5 +1,4 @@
 // The host's processing calls: ZPD search, baseline correction, apodization.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -315,33 +314,6 @@ TEST(Processing, ConcurrentCallsDoNotInterfere) {
     }
     for (auto& t : threads) t.join();
     for (const auto& a : arrays) EXPECT_EQ(a, reference);
-}
-
-// What a host sees: the three functions found by their decorated names in the
-// shared library and called through them.
-TEST(Processing, DecoratedExportsWorkThroughTheSharedLibrary) {
-    void* library = dlopen(NADIXQ_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    using FindFn = int (*)(double*, int, int, int, int);
-    using BaselineFn = int (*)(double*, int, int);
-    using ApodizeFn = int (*)(double*, int, double);
-    auto find = reinterpret_cast<FindFn>(dlsym(library, "_Z7FindZPDPdiiii"));
-    auto baseline = reinterpret_cast<BaselineFn>(dlsym(library, "_Z18BaselineCorrectIfgPdii"));
-    auto apodize = reinterpret_cast<ApodizeFn>(dlsym(library, "_Z15GaussianApodizePdid"));
-    ASSERT_NE(find, nullptr);
-    ASSERT_NE(baseline, nullptr);
-    ASSERT_NE(apodize, nullptr);
-
-    auto ifg = SyntheticInterferogram(16384, 256);
-    auto local = ifg;
-    EXPECT_EQ(find(ifg.data(), 16384, 0, -1, -1), -3);
-    EXPECT_EQ(baseline(ifg.data(), 16384, 0), 1);
-    EXPECT_EQ(find(ifg.data(), 16384, 0, -1, -1), 256);
-    EXPECT_EQ(apodize(ifg.data(), 16384, 2000.0), 1);
-    BaselineCorrectIfg(local.data(), 16384, 0);
-    GaussianApodize(local.data(), 16384, 2000.0);
-    EXPECT_EQ(ifg, local);
-    dlclose(library);
 }
 
 }  // namespace
