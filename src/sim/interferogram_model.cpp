@@ -17,19 +17,24 @@ const CInterferogramModel& CInterferogramModel::Instance() {
 CInterferogramModel::CInterferogramModel() : _values(kPeriod) {
     // The spectrum on bins 0 .. kPeriod/2 spans 0 to the folding wavenumber.
     // An interferogram is the cosine transform of its spectrum; as a complex
-    // transform, that is the inverse FFT of the spectrum mirrored about the
-    // folding bin, whose result is real.
+    // transform, that is the inverse FFT of the spectrum given Hermitian
+    // symmetry about the folding bin, whose result is real.
     constexpr int kBins = kPeriod / 2 + 1;
     std::vector<double> spectrum(kBins);
     BuildModelSpectrum(spectrum.data(), kBins);
 
     std::vector<std::complex<double>> work(kPeriod);
-    for (int k = 0; k < kBins; ++k) work[k] = spectrum[k];
-    for (int k = 1; k < kBins - 1; ++k) work[kPeriod - k] = spectrum[k];
+    const std::complex<double> lag = std::polar(1.0, kPhaseLag);
+    for (int k = 1; k < kBins - 1; ++k) {
+        work[k] = spectrum[k] * lag;
+        work[kPeriod - k] = std::conj(work[k]);
+    }
+    work[0] = spectrum[0];
+    work[kBins - 1] = spectrum[kBins - 1];
     Fft(work.data(), kPeriod, /*inverse=*/true);
 
-    // Every spectral value is positive, so all cosines agree at the zero path
-    // difference and sample 0 is the interferogram's maximum.
+    // With every spectral value positive and a small phase lag, the cosines
+    // still agree best at the zero path difference: sample 0 is the maximum.
     const double peak = work[0].real();
     for (int n = 0; n < kPeriod; ++n) _values[n] = work[n].real() / peak;
 }

@@ -14,11 +14,17 @@ class CInterferogramModel {
     // board can see meets the repetition of the burst.
     static constexpr int kPeriod = 65536;
 
+    // The detector and its amplifier lag the signal by this phase (radians).
+    // It makes the centre burst a little asymmetric, as on a real instrument:
+    // one side lobe is clearly the deepest, so the zero crossing between the
+    // burst's extremes lies on a definite side, one sample after the maximum.
+    static constexpr double kPhaseLag = 0.35;
+
     // The one model, built on first use (a few tens of milliseconds).
     static const CInterferogramModel& Instance();
 
     // The interferogram `offset` samples from the zero path difference,
-    // normalised to 1.0 there (its maximum). Any offset; it wraps at kPeriod.
+    // normalised to 1.0 at offset 0, its maximum. Any offset; it wraps at kPeriod.
     double At(int offset) const {
         return _values[static_cast<unsigned>(offset) & static_cast<unsigned>(kPeriod - 1)];
     }

@@ -1,0 +1,44 @@
+// How the command shows a run: on a terminal, one progress bar redrawn in
+// place with the per-file lines printed above it; otherwise plain lines only,
+// so that logs and pipes get clean text.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace acquire {
+
+struct Progress {
+    long scansDone = 0;  // scans done in the whole run
+    int scansPerFile = 0;
+    int filesDone = 0;
+    int files = 0;  // 0: until Ctrl-C
+    double elapsedSeconds = 0.0;
+};
+
+class CProgressDisplay {
+  public:
+    // `live`: draw the bar (a terminal); `quiet`: print nothing at all.
+    CProgressDisplay(std::FILE* out, bool live, bool quiet);
+
+    // A line of its own (the run's header, a file, the end); the bar, if any,
+    // is cleared first and redrawn by the next Update.
+    void Line(const std::string& text);
+    // Redraws the bar; does nothing when not live.
+    void Update(const Progress& progress);
+    // Clears the bar for good.
+    void Finish();
+
+    bool Live() const { return _live; }
+
+  private:
+    std::FILE* _out;
+    bool _live;
+    bool _quiet;
+    bool _barShown = false;
+};
+
+// "1:02.3" for 62.3 s; "--:--" when unknown (negative).
+std::string FormatDuration(double seconds);
+
+}  // namespace acquire
