@@ -25,13 +25,6 @@ class RecordingTimer : public CPerfTimer {
     std::string _name;
 };
 
-TEST(PerfTimer, ClassValuesAreSetByTheFirstTimer) {
-    CPerfTimer timer;
-    EXPECT_TRUE(CPerfTimer::IsAvailable());
-    EXPECT_EQ(CPerfTimer::Frequency(), platform::QueryCounterFrequency());
-    EXPECT_LE(CPerfTimer::Overhead(), 0);
-}
-
 TEST(PerfTimer, NeverStartedReadsZero) {
     CPerfTimer timer;
     EXPECT_EQ(timer.ElapsedMs(), 0.0);
@@ -91,15 +84,6 @@ TEST(PerfTimer, CopyTakesSourceLockFirstAndReleasesItLast) {
     const CPerfTimer& same = target;
     base = same;
     EXPECT_TRUE(log.empty());
-}
-
-TEST(PerfTimer, StartAndStopGoThroughTheHooks) {
-    std::vector<std::string> log;
-    RecordingTimer timer(&log, "t");
-    log.clear();
-    timer.Start(false);
-    timer.Stop();
-    EXPECT_EQ(log, (std::vector<std::string>{"t lock", "t unlock", "t lock", "t unlock"}));
 }
 
 TEST(TimeStampClock, StartsAtTheWallClockAndNeverGoesBack) {
