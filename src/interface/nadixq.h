@@ -19,8 +19,14 @@
 
 #if defined(_WIN32)
 #  define NADIXQ_CALL __stdcall
-#  if defined(NADIXQ_BUILDING_LIBRARY)
+#  if defined(NADIXQ_BUILDING_LIBRARY) && defined(NADIXQ_EXPORTS_BY_DEF)
+     /* The module-definition file names every export (32-bit DLL). */
+#    define NADIXQ_API
+#  elif defined(NADIXQ_BUILDING_LIBRARY)
 #    define NADIXQ_API __declspec(dllexport)
+#  elif defined(NADIXQ_STATIC)
+     /* Linked from the static library (the library's own tests). */
+#    define NADIXQ_API
 #  else
 #    define NADIXQ_API __declspec(dllimport)
 #  endif

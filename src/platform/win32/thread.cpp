@@ -1,0 +1,90 @@
+// Threads on Windows, and how a thread is ended by force.
+//
+// TerminateThread would stop a thread wherever it is. Stopped inside the log
+// file's lock, a scan buffer's lock, the C runtime's stream lock or the heap,
+// it would leave that lock held for ever and the next caller would hang;
+// stopped inside a driver request, the request could complete later into a
+// transfer buffer that close has freed meanwhile. So the forced end is done the
+// way POSIX does it: a user APC marks the thread, the thread's alertable poll
+// sleep wakes up at once, sees the mark and leaves with ExitThread(0) at that
+// point, where it holds no lock and has no request outstanding. The library's
+// worker only polls its kill event and sleeps in PollSleep, so a worker that
+// ignores its kill event still ends within one poll. A thread that never
+// reaches a poll sleep (blocked in a driver request that never returns) is not
+// ended: the caller sees it still running and keeps its objects alive for it.
+#include <new>
+
+#include "platform/platform.h"
+#include "platform/win32/win32.h"
+
+namespace nadixq::platform {
+namespace {
+
+struct StartBlock {
+    ThreadEntry entry;
+    void* argument;
+};
+
+// The platform's entry takes the C calling convention, Win32's the standard
+// one (they differ on 32-bit Windows), hence this trampoline.
+DWORD WINAPI ThreadStart(LPVOID raw) {
+    StartBlock start = *static_cast<StartBlock*>(raw);
+    delete static_cast<StartBlock*>(raw);
+    return start.entry(start.argument);
+}
+
+// Set on a thread by the APC of TerminateThread; read only by that thread.
+thread_local bool t_endRequested = false;
+
+void CALLBACK RequestEnd(ULONG_PTR) {
+    t_endRequested = true;
+}
+
+bool HasEnded(HANDLE thread, DWORD timeoutMs) {
+    return ::WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+Thread CreateThread(ThreadEntry entry, void* argument) {
+    if (entry == nullptr) return nullptr;
+    auto* start = new (std::nothrow) StartBlock{entry, argument};
+    if (start == nullptr) return nullptr;
+    HANDLE thread = ::CreateThread(nullptr, 0, &ThreadStart, start, 0, nullptr);
+    if (thread == nullptr) delete start;
+    return thread;
+}
+
+void RaiseThreadPriority(Thread thread) {
+    if (thread != nullptr) ::SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+void TerminateThread(Thread thread) {
+    // Like TerminateThread, this returns without waiting; the thread ends at
+    // its next poll sleep, or at once if it sleeps there now.
+    if (thread != nullptr && !HasEnded(thread, 0)) ::QueueUserAPC(&RequestEnd, thread, 0);
+}
+
+bool WaitForThread(Thread thread, uint32_t timeoutMs) {
+    return thread == nullptr || HasEnded(thread, timeoutMs);
+}
+
+void CloseThread(Thread thread) {
+    if (thread != nullptr) ::CloseHandle(thread);
+}
+
+void PollSleep(uint32_t milliseconds) {
+    // Alertable: a pending end request runs its APC here and cuts the sleep
+    // short. Any other APC only shortens one poll interval.
+    if (!t_endRequested) ::SleepEx(milliseconds, TRUE);
+    // The exit code of a forced end is 0. The frames above are left without
+    // their destructors running, as with TerminateThread; the worker's body
+    // keeps nothing there that needs one.
+    if (t_endRequested) ::ExitThread(0);
+}
+
+void Sleep(uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+}  // namespace nadixq::platform
