@@ -56,6 +56,8 @@ class LogTail {
         in.seekg(_start);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) {
+            // The text-mode line end is CR LF on Windows.
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             // "[MM-DD hh:mm:ss]  message"
             lines.push_back(line.size() >= 18 && line[0] == '[' ? line.substr(18) : line);
         }

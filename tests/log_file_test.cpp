@@ -16,8 +16,9 @@ namespace {
 using nadixq::CLogFile;
 using nadixq::test::TraceCapture;
 
+// Read in text mode, as the log is written: CR LF on Windows reads as "\n".
 std::string ReadFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
