@@ -22,6 +22,7 @@ build: configure
 check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory check-tsan
+	JOBS=$(JOBS) bash scripts/windows-check.sh
 
 check-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
