@@ -55,16 +55,18 @@ Thread CreateThread(ThreadEntry entry, void* argument);
 // (THREAD_PRIORITY_TIME_CRITICAL on Windows; on POSIX a real-time policy when
 // the process may set one without privileges, otherwise nothing). Best effort.
 void RaiseThreadPriority(Thread thread);
-// Ends the thread by force. On Windows TerminateThread. On POSIX the thread is
-// cancelled and ends at its next PollSleep, the one place where it holds no
-// lock; a thread that never sleeps there is not ended.
+// Ends the thread by force, without waiting: the thread ends at its next
+// PollSleep, the one place where it holds no lock (POSIX: cancellation;
+// Windows: a user APC that the alertable poll sleep acts on, rather than
+// TerminateThread, which could stop it inside a lock). A thread that never
+// sleeps there is not ended.
 void TerminateThread(Thread thread);
 // Waits up to `timeoutMs` for the thread to have ended. True when it has.
 bool WaitForThread(Thread thread, uint32_t timeoutMs);
 // Releases the handle. A thread that is still running keeps running detached.
 void CloseThread(Thread thread);
 // The worker's poll sleep (5 ms in the scan loop). Only this sleep is a point
-// where TerminateThread may end a POSIX thread. Blocks the calling thread.
+// where TerminateThread may end a thread. Blocks the calling thread.
 void PollSleep(uint32_t milliseconds);
 // Plain sleep of the calling thread.
 void Sleep(uint32_t milliseconds);
