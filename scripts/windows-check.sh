@@ -118,12 +118,14 @@ done
 export WINEPREFIX="$BUILD_WIN64/wine-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-stop_wineserver() {
+# Wine's server for the prefix lingers a few seconds after its last program;
+# wait for it, so that nothing of the check outlives the script.
+await_wineserver() {
   local server
   server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-  [ -x "$server" ] && "$server" -k >/dev/null 2>&1 || true
+  if [ -x "$server" ]; then timeout 60 "$server" -w >/dev/null 2>&1 || true; fi
 }
-trap stop_wineserver EXIT
+trap await_wineserver EXIT
 
 if [ -z "$wine" ]; then
   echo "windows-check: SKIPPED the Wine run: no wine64 on this machine (the builds and table checks passed)"
