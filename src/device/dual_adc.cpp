@@ -5,6 +5,7 @@
 #include <ctime>
 #include <new>
 
+#include "device/istate_dump.h"
 #include "diagnostics/debug_trace.h"
 #include "diagnostics/log_file.h"
 
@@ -122,20 +123,7 @@ int32_t CDualADC::GetIFG(int32_t* status) {
         CLogFile& log = TheLog();
         log.Write("dualADC.GetIFG: error: DeviceIoControl returned False");
         log.Write("last error = %d", static_cast<int>(error));
-        log.Write("istate.ifg_complete= %lu", static_cast<unsigned long>(header.ifg_complete));
-        log.Write("istate.ram_start= %lu", static_cast<unsigned long>(header.ram_start));
-        log.Write("istate.scan_num= %u", static_cast<unsigned>(header.scan_num));
-        log.Write("istate.time_count= %u", static_cast<unsigned>(header.time_count));
-        log.Write("istate.ram_end= %lu", static_cast<unsigned long>(header.ram_end));
-        log.Write("istate.pts= %d", static_cast<int>(header.pts));
-        log.Write("istate.tttt= %lu", static_cast<unsigned long>(header.tttt));
-        log.Write("istate.safe= %lu", static_cast<unsigned long>(header.safe));
-        log.Write("istate.err_cnt= %lu", static_cast<unsigned long>(header.err_cnt));
-        log.Write("istate.err_adr= %lu", static_cast<unsigned long>(header.err_adr));
-        // The try fields are signed words, printed sign-extended as unsigned.
-        log.Write("istate.try_1= %u", static_cast<unsigned>(static_cast<int32_t>(header.try_1)));
-        log.Write("istate.try_2= %u", static_cast<unsigned>(static_cast<int32_t>(header.try_2)));
-        log.Write("istate.try_3= %u", static_cast<unsigned>(static_cast<int32_t>(header.try_3)));
+        WriteIstateDump(log, header);
         return 1;
     }
 

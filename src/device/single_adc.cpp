@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 
+#include "device/istate_dump.h"
 #include "diagnostics/log_file.h"
 
 namespace nadixq {
@@ -68,11 +69,6 @@ CalRecord ReadCalReply(const CalReply& reply, SingleCalForm form) {
     }
     uint32_t errorvalue = static_cast<uint32_t>(static_cast<int32_t>(reply.short56.errorvalue));
     return Widen(reply.short56, errorvalue, 0);
-}
-
-// Printf arguments for the dumps: 16-bit signed values sign-extended.
-unsigned SignExtended(int16_t value) {
-    return static_cast<unsigned>(static_cast<int>(value));
 }
 
 // Written whatever _verbose says: a failed calibration is always worth a record.
@@ -216,19 +212,7 @@ void SingleADC::DumpTransfer(uint32_t lastError) const {
     const istate& header = _istate->header;
     CLogFile& log = TheLog();
     log.Write("last error = %d", static_cast<int>(lastError));
-    log.Write("istate.ifg_complete= %lu", static_cast<unsigned long>(header.ifg_complete));
-    log.Write("istate.ram_start= %lu", static_cast<unsigned long>(header.ram_start));
-    log.Write("istate.scan_num= %u", static_cast<unsigned>(header.scan_num));
-    log.Write("istate.time_count= %u", static_cast<unsigned>(header.time_count));
-    log.Write("istate.ram_end= %lu", static_cast<unsigned long>(header.ram_end));
-    log.Write("istate.pts= %d", static_cast<int>(header.pts));
-    log.Write("istate.tttt= %lu", static_cast<unsigned long>(header.tttt));
-    log.Write("istate.safe= %lu", static_cast<unsigned long>(header.safe));
-    log.Write("istate.err_cnt= %lu", static_cast<unsigned long>(header.err_cnt));
-    log.Write("istate.err_adr= %lu", static_cast<unsigned long>(header.err_adr));
-    log.Write("istate.try_1= %u", SignExtended(header.try_1));
-    log.Write("istate.try_2= %u", SignExtended(header.try_2));
-    log.Write("istate.try_3= %u", SignExtended(header.try_3));
+    WriteIstateDump(log, header);
     // The eight samples around the centre burst; those outside the channel
     // (a burst near either end, or a hostile calibration) do not exist.
     const int64_t centre = _imaxPos.load(std::memory_order_relaxed);
