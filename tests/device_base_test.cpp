@@ -10,71 +10,16 @@
 #include "device/driver_records.h"
 #include "device/nadix_device.h"
 #include "device/single_adc.h"
+#include "support/log_tail.h"
 #include "support/scripted_driver.h"
 
 namespace {
 
 using nadixq::CNadixDevice;
 using nadixq::CreateDevice;
+using nadixq::test::EmptyClass;
+using nadixq::test::LogTail;
 using nadixq::test::ScriptedDriver;
-
-// The log lines written since construction, without their time stamps.
-// The log is "nadixq_log.txt" in the working directory, and ctest may run the
-// cases of this program side by side in one directory: each case reads the
-// log in a directory of its own, entered for the tail's lifetime.
-class LogTail {
-  public:
-    LogTail() : _previous(std::filesystem::current_path()) {
-        static const std::filesystem::path base = std::filesystem::current_path();
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(test->test_suite_name()) + "." + test->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        const auto dir = base / "logs" / name;
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        _start = Size();
-    }
-    ~LogTail() { std::filesystem::current_path(_previous); }
-    LogTail(const LogTail&) = delete;
-    LogTail& operator=(const LogTail&) = delete;
-
-    std::vector<std::string> Lines() const {
-        std::ifstream in(kPath, std::ios::binary);
-        in.seekg(_start);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            // The text-mode line end is CR LF on Windows.
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            // "[MM-DD hh:mm:ss]  message"
-            lines.push_back(line.size() >= 18 && line[0] == '[' ? line.substr(18) : line);
-        }
-        return lines;
-    }
-
-  private:
-    static constexpr const char* kPath = "nadixq_log.txt";
-    static std::streamoff Size() {
-        std::ifstream in(kPath, std::ios::binary | std::ios::ate);
-        return in ? static_cast<std::streamoff>(in.tellg()) : 0;
-    }
-    std::filesystem::path _previous;
-    std::streamoff _start = 0;
-};
-
-class EmptyClass {
-  public:
-    explicit EmptyClass(const nadixq::platform::Guid& cls)
-        : _cls(cls), _previous(nadixq::RegisteredDriver(cls)) {
-        nadixq::UnregisterDriver(cls);
-    }
-    ~EmptyClass() { nadixq::RegisterDriver(_cls, _previous); }
-
-  private:
-    nadixq::platform::Guid _cls;
-    nadixq::IDriver* _previous;
-};
 
 std::unique_ptr<CNadixDevice> Make(int id) {
     return std::unique_ptr<CNadixDevice>(CreateDevice(id));

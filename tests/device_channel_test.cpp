@@ -6,6 +6,7 @@
 
 #include "device/driver_channel.h"
 #include "device/driver_records.h"
+#include "support/log_tail.h"
 #include "support/scripted_driver.h"
 
 namespace {
@@ -17,22 +18,8 @@ using nadixq::GUID_ACQ_INTERFACE_A;
 using nadixq::GUID_ACQ_INTERFACE_B;
 using nadixq::IsValidDeviceHandle;
 using nadixq::OpenDeviceInterface;
+using nadixq::test::EmptyClass;
 using nadixq::test::ScriptedDriver;
-
-// Gives a class back to the operating system for the test's lifetime, even
-// when a built-in driver is registered for it.
-class EmptyClass {
-  public:
-    explicit EmptyClass(const nadixq::platform::Guid& cls)
-        : _cls(cls), _previous(nadixq::RegisteredDriver(cls)) {
-        nadixq::UnregisterDriver(cls);
-    }
-    ~EmptyClass() { nadixq::RegisterDriver(_cls, _previous); }
-
-  private:
-    nadixq::platform::Guid _cls;
-    nadixq::IDriver* _previous;
-};
 
 TEST(DriverChannel, ClassWithoutDriverReportsNoMoreItems) {
     EmptyClass empty(GUID_ACQ_INTERFACE_A);

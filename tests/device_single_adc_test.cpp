@@ -15,6 +15,7 @@
 
 #include "device/driver_records.h"
 #include "device/single_adc.h"
+#include "support/log_tail.h"
 #include "support/scripted_driver.h"
 
 namespace {
@@ -23,56 +24,12 @@ using nadixq::calInfo56;
 using nadixq::calInfo60;
 using nadixq::SingleADC;
 using nadixq::SingleTransfer;
+using nadixq::test::LogTail;
 using nadixq::test::ScriptedDriver;
 using Reply = ScriptedDriver::Reply;
 using Lines = std::vector<std::string>;
 
 constexpr int kSamples = nadixq::kChannelSamples;
-
-// The log lines written since construction, without their time stamps.
-// The log is "nadixq_log.txt" in the working directory, and ctest may run the
-// cases of this program side by side in one directory: each case reads the
-// log in a directory of its own, entered for the tail's lifetime.
-class LogTail {
-  public:
-    LogTail() : _previous(std::filesystem::current_path()) {
-        static const std::filesystem::path base = std::filesystem::current_path();
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(test->test_suite_name()) + "." + test->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        const auto dir = base / "logs" / name;
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        _start = Size();
-    }
-    ~LogTail() { std::filesystem::current_path(_previous); }
-    LogTail(const LogTail&) = delete;
-    LogTail& operator=(const LogTail&) = delete;
-
-    std::vector<std::string> Get() const {
-        std::ifstream in(kPath, std::ios::binary);
-        in.seekg(_start);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            // The text-mode line end is CR LF on Windows.
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            // "[MM-DD hh:mm:ss]  message"
-            lines.push_back(line.size() >= 18 && line[0] == '[' ? line.substr(18) : line);
-        }
-        return lines;
-    }
-
-  private:
-    static constexpr const char* kPath = "nadixq_log.txt";
-    static std::streamoff Size() {
-        std::ifstream in(kPath, std::ios::binary | std::ios::ate);
-        return in ? static_cast<std::streamoff>(in.tellg()) : 0;
-    }
-    std::filesystem::path _previous;
-    std::streamoff _start = 0;
-};
 
 // The control codes each model must use, written out as numbers so that a
 // slip in the named constants shows here too.
@@ -267,7 +224,7 @@ TEST_P(SingleAdcModels, PollsThatAreNotFinishedLeaveTheSumAlone) {
         EXPECT_EQ(status, static_cast<int32_t>(state));
     }
     for (int i = 0; i < 512; ++i) ASSERT_EQ(board.device->_data[i], 0.0);
-    EXPECT_TRUE(log.Get().empty());
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_P(SingleAdcModels, CompleteTransferIsCoaddedFromTheWindowBeforeTheBurst) {
@@ -394,7 +351,7 @@ TEST(SingleAdcCalScan, FailedCalibrationDumpsTheRecord) {
         expected.push_back("calInfo.zpd_region[" + std::to_string(i) +
                            "]= " + std::to_string(i * 100 - 700) + "  ");
     }
-    EXPECT_EQ(log.Get(), expected);
+    EXPECT_EQ(log.Lines(), expected);
 }
 
 TEST(SingleAdcCalScan, ShortRecordPrintsANegativeErrorWidened) {
@@ -402,7 +359,7 @@ TEST(SingleAdcCalScan, ShortRecordPrintsANegativeErrorWidened) {
     board.driver.Queue(0x222014, Cal56(-2, 5));
     LogTail log;
     EXPECT_EQ(board.device->CalScan(), static_cast<int32_t>(0x80070005u));
-    Lines lines = log.Get();
+    Lines lines = log.Lines();
     ASSERT_EQ(lines.size(), 25u);
     EXPECT_EQ(lines[0], "calInfo.errorvalue= 4294967294");
     EXPECT_EQ(lines[7], "calInfo.imax_pos= 5");
@@ -421,7 +378,7 @@ TEST(SingleAdcCalScan, VerboseTraceAndStatusLines) {
     EXPECT_EQ(callOk, 0);
     EXPECT_EQ(board.device->GetCalStatus(&callOk), 0);
     EXPECT_EQ(callOk, 1);
-    EXPECT_EQ(log.Get(), (Lines{"CNadixDevice::Close", "KORAVEL: SingleADC::CalScan",
+    EXPECT_EQ(log.Lines(), (Lines{"CNadixDevice::Close", "KORAVEL: SingleADC::CalScan",
                                 "CNadixDevice::Open OK", "KORAVEL: SingleADC::GetCalStatus: 0",
                                 "KORAVEL: SingleADC::GetCalStatus: 1"}));
 }
@@ -502,7 +459,7 @@ TEST(SingleAdcGetIFG, ErrorStateDumpsHeaderAndTheEightSamplesAroundTheBurst) {
     Lines expected = {"singleADC.GetIFG: error"};
     for (auto& line : HeaderDump("87", 4)) expected.push_back(line);
     for (int i = 996; i <= 1003; ++i) expected.push_back(SampleLine(i));
-    EXPECT_EQ(log.Get(), expected);
+    EXPECT_EQ(log.Lines(), expected);
     EXPECT_EQ(board.device->_data[0], 0.0);  // an error is not co-added
 }
 
@@ -518,7 +475,7 @@ TEST(SingleAdcGetIFG, FailedRequestDumpsWhatThePreviousTransferLeft) {
     Lines expected = {"singleADC.GetIFG: error: DeviceIoControl returned False"};
     for (auto& line : HeaderDump("1117", 2)) expected.push_back(line);
     for (int i = 0; i <= 7; ++i) expected.push_back(SampleLine(i));
-    EXPECT_EQ(log.Get(), expected);
+    EXPECT_EQ(log.Lines(), expected);
 }
 
 TEST(SingleAdcGetIFG, DumpPrintsOnlySamplesThatExist) {
@@ -535,7 +492,7 @@ TEST(SingleAdcGetIFG, DumpPrintsOnlySamplesThatExist) {
         LogTail log;
         int32_t status = 0;
         EXPECT_EQ(board.Transfer(MarkedTransfer(4), &status), static_cast<int32_t>(0x8007045Du));
-        Lines lines = log.Get();
+        Lines lines = log.Lines();
         ASSERT_GE(lines.size(), 15u);
         Lines samples(lines.begin() + 15, lines.end());
         Lines expected;
@@ -550,11 +507,11 @@ TEST(SingleAdcGetIFG, VerboseCompleteTraceAndCoaddCount) {
     int32_t status = 0;
     LogTail quiet;
     ASSERT_EQ(board.Transfer(ScriptedDriver::SingleTransferReply(1, Ramp()), &status), 0);
-    EXPECT_TRUE(quiet.Get().empty());
+    EXPECT_TRUE(quiet.Lines().empty());
     board.device->_verbose = 1;
     LogTail log;
     ASSERT_EQ(board.Transfer(ScriptedDriver::SingleTransferReply(1, Ramp()), &status), 0);
-    EXPECT_EQ(log.Get(), (Lines{"KORAVEL: SingleADC::GetIFG: I_COMPLETE", "Coadd 64"}));
+    EXPECT_EQ(log.Lines(), (Lines{"KORAVEL: SingleADC::GetIFG: I_COMPLETE", "Coadd 64"}));
 }
 
 // A board whose transfer buffer could not be allocated.
@@ -683,7 +640,7 @@ TEST(SingleAdcWriteAux, MaskedBitsAccumulateAcrossCalls) {
     EXPECT_EQ(sent[1].in, (std::vector<uint8_t>{0xF5, 0x00}));
     EXPECT_EQ(sent[2].in, (std::vector<uint8_t>{0xF4, 0x00}));
     EXPECT_EQ(board.device->GetAuxState(0), 0x00F4);
-    EXPECT_EQ(log.Get(), (Lines{"SingleAdc::WriteAux data= 0x5 mask= 0xF state=0xF0",
+    EXPECT_EQ(log.Lines(), (Lines{"SingleAdc::WriteAux data= 0x5 mask= 0xF state=0xF0",
                                 "SingleAdc::WriteAux writing 0xF5",
                                 "SingleAdc::WriteAux data= 0x0 mask= 0x1 state=0xF5",
                                 "SingleAdc::WriteAux writing 0xF4"}));
