@@ -21,7 +21,7 @@ public:
     // returns; echoes the message to the debugger. 1 when the line reached the
     // file, 0 otherwise (then OnWriteFailure is called). Any thread; blocks on
     // the lock and the disk.
-    int Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int Write(const char* format, ...) NADIXQ_PRINTF_FORMAT(2, 3);
 
     std::FILE* OpenFile();
     void CloseFile();

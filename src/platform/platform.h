@@ -11,6 +11,14 @@
 #include <cstdio>
 #include <ctime>
 
+// printf-style argument checking where the compiler offers it.
+#if defined(__GNUC__)
+#define NADIXQ_PRINTF_FORMAT(format_index, first_argument) \
+    __attribute__((format(printf, format_index, first_argument)))
+#else
+#define NADIXQ_PRINTF_FORMAT(format_index, first_argument)
+#endif
+
 namespace nadixq::platform {
 
 // ---------------------------------------------------------------- events --
