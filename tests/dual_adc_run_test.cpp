@@ -13,11 +13,13 @@
 #include "processing/high_low_combiner.h"
 #include "sim/nadixq_sim.h"
 #include "sim/scan_generator.h"
+#include "support/sim_install.h"
 #include "support/trace_capture.h"
 
 namespace {
 
 using nadixq::HighLowCombiner;
+using nadixq::test::SimulatedInstrument;
 using nadixq::test::TraceCapture;
 
 constexpr const char* kDone = "nadixq scanThread:DONE";
@@ -89,6 +91,8 @@ class DualRun : public ::testing::TestWithParam<int> {
         EXPECT_GT(stamp, 0.0);
         return data;
     }
+
+    SimulatedInstrument _simulator;
 };
 
 INSTANTIATE_TEST_SUITE_P(Models, DualRun, ::testing::Values(3, 4));
@@ -123,6 +127,7 @@ TEST_P(DualRun, FilesAreTheMergeOfTheDeliveredScans) {
 }
 
 TEST(DualRunFiber, FramesRoundTripThroughTheBoardOnModel3Only) {
+    SimulatedInstrument simulator;
     nadixq_sim_reset();
     unsigned int sent[16], received[16] = {};
     for (unsigned int i = 0; i < 16; ++i) sent[i] = 0x5A000000u | (i * 0x1111u);

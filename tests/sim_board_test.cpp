@@ -13,6 +13,7 @@
 #include "device/driver_records.h"
 #include "platform/platform.h"
 #include "sim/nadixq_sim.h"
+#include "support/sim_install.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ class SimBoard : public ::testing::Test {
     // Scans arrive quickly: 5 ms turnaround plus almost nothing per point.
     static void FastScans() { nadixq_sim_set_scan_rate(1e9, 0.5); }
 
+    test::SimulatedInstrument _simulator;
     std::vector<DeviceHandle> _open;
 };
 

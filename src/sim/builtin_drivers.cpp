@@ -1,14 +1,12 @@
 // On POSIX there is no kernel driver for the board; the simulated instrument
 // answers for both interface classes instead, so that every model opens.
 #include "device/driver_channel.h"
-#include "device/driver_records.h"
 #include "sim/sim_driver.h"
 
 namespace nadixq {
 
 void RegisterBuiltInDrivers() {
-    RegisterDriver(GUID_ACQ_INTERFACE_A, &sim::TheSimDriver());
-    RegisterDriver(GUID_ACQ_INTERFACE_B, &sim::TheSimDriver());
+    sim::InstallSimulatedInstrument();
 }
 
 }  // namespace nadixq

@@ -5,15 +5,23 @@
  *
  * These functions set how the simulated board behaves and read back what it
  * delivered, for tests, demonstrations and the acquisition command's --sim-*
- * options. They exist only in POSIX builds of the library. All are safe to
- * call from any thread at any time, also while a run is going.
+ * options. The POSIX library exports them; the Windows DLL has neither the
+ * simulated instrument nor these functions (the library's own tests link both
+ * from a static library). All are safe to call from any thread at any time,
+ * also while a run is going.
  */
 #ifndef NADIXQ_SIM_H
 #define NADIXQ_SIM_H
 
 #include <stdint.h>
 
+/* Exported from the POSIX shared library. Never a dllexport: on Windows these
+ * functions do not enter a DLL, and GCC's visibility marks nothing there. */
+#if defined(__GNUC__)
 #define NADIXQ_SIM_API __attribute__((visibility("default")))
+#else
+#define NADIXQ_SIM_API
+#endif
 
 #ifdef __cplusplus
 extern "C" {

@@ -45,4 +45,9 @@ CSimDriver& TheSimDriver() {
     return *driver;
 }
 
+void InstallSimulatedInstrument() {
+    RegisterDriver(GUID_ACQ_INTERFACE_A, &TheSimDriver());
+    RegisterDriver(GUID_ACQ_INTERFACE_B, &TheSimDriver());
+}
+
 }  // namespace nadixq::sim

@@ -1,6 +1,10 @@
 // The simulated board as an in-process driver: registered for both interface
 // classes where the system has no real driver, it opens member 0 of either
 // class and hands every request to the one simulated board.
+//
+// POSIX builds of the library register it themselves (builtin_drivers.cpp).
+// Windows builds leave it out of the DLL; the tests link it separately and
+// install it where they want it in place of SetupDi.
 #pragma once
 
 #include <memory>
@@ -18,5 +22,9 @@ class CSimDriver : public IDriver {
 // The process's one simulated driver, never destroyed (devices opened through
 // it may outlive any static object).
 CSimDriver& TheSimDriver();
+
+// Registers the simulated driver for both interface classes, replacing what
+// was registered there. Opens that follow find the simulated board.
+void InstallSimulatedInstrument();
 
 }  // namespace nadixq::sim
