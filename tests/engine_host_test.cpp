@@ -1,11 +1,8 @@
 // A host's view of a whole run, end to end: it opens a single-converter board
 // on the scripted driver, initializes and calibrates it, runs 3 files of 2
-// scans, waits on its own eventfds, and reads every file with its values and
-// time stamp through the exported calls only.
+// scans, waits on its own event handles, and reads every file with its values
+// and time stamp through the exported calls only.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -13,11 +10,13 @@
 
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
+#include "support/host_event.h"
 #include "support/scripted_driver.h"
 
 namespace nadixq {
 namespace {
 
+using test::HostEvent;
 using test::ScriptedDriver;
 
 constexpr int kPoints = 16;
@@ -32,18 +31,6 @@ double HostNowMs() {
         duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-// Waits until the eventfd has signals and returns how many.
-uint64_t WaitForSignals(int fd, int timeoutMs = 20000) {
-    pollfd entry{fd, POLLIN, 0};
-    if (poll(&entry, 1, timeoutMs) != 1) return 0;
-    uint64_t count = 0;
-    return read(fd, &count, sizeof count) == sizeof count ? count : 0;
-}
-
-nadixq_handle AsHandle(int fd) {
-    return reinterpret_cast<nadixq_handle>(static_cast<intptr_t>(fd));
-}
-
 // Sample i of scan `scan` of file `file`, placed where the board co-adds from.
 int16_t SampleValue(int file, int scan, int i) {
     return static_cast<int16_t>(file * 1000 + scan * 100 + i);
@@ -52,10 +39,8 @@ int16_t SampleValue(int file, int scan, int i) {
 class EngineHostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        _scanFd = eventfd(0, EFD_NONBLOCK);
-        _coaddFd = eventfd(0, EFD_NONBLOCK);
-        ASSERT_GE(_scanFd, 0);
-        ASSERT_GE(_coaddFd, 0);
+        ASSERT_TRUE(_scanEvent.Valid());
+        ASSERT_TRUE(_coaddEvent.Valid());
     }
     void TearDown() override {
         spectrometer_close();
@@ -64,8 +49,6 @@ class EngineHostTest : public ::testing::Test {
         spectrometer_setPoints(16384);
         spectrometer_setScans(16);
         spectrometer_setFiles(1);
-        close(_scanFd);
-        close(_coaddFd);
     }
 
     void ScriptTheBoard() {
@@ -93,14 +76,14 @@ class EngineHostTest : public ::testing::Test {
     }
 
     ScriptedDriver driver;
-    int _scanFd = -1;
-    int _coaddFd = -1;
+    HostEvent _scanEvent;
+    HostEvent _coaddEvent;
 };
 
 TEST_F(EngineHostTest, ThreeFilesArriveThroughEventsWithTheirValuesAndTimeStamps) {
     ScriptTheBoard();
-    spectrometer_setScanCompleteEventHandle(AsHandle(_scanFd));
-    spectrometer_setCoaddCompleteEventHandle(AsHandle(_coaddFd));
+    spectrometer_setScanCompleteEventHandle(_scanEvent.Handle());
+    spectrometer_setCoaddCompleteEventHandle(_coaddEvent.Handle());
     spectrometer_setPoints(kPoints);
     spectrometer_setScans(kScans);
     spectrometer_setFiles(kFiles);
@@ -121,7 +104,7 @@ TEST_F(EngineHostTest, ThreeFilesArriveThroughEventsWithTheirValuesAndTimeStamps
 
     double previousStamp = 0.0;
     for (int file = 0; file < kFiles; ++file) {
-        ASSERT_EQ(WaitForSignals(_coaddFd), 1u) << "file " << file;
+        ASSERT_EQ(_coaddEvent.Wait(20000), 1u) << "file " << file;
         double seen = HostNowMs();
         EXPECT_EQ(spectrometer_getFileProgress(), file + 1);
 
@@ -148,8 +131,8 @@ TEST_F(EngineHostTest, ThreeFilesArriveThroughEventsWithTheirValuesAndTimeStamps
     EXPECT_EQ(spectrometer_stop(), 0);  // the run ended by itself
     EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_READY);
     EXPECT_EQ(spectrometer_getFileProgress(), kFiles);
-    EXPECT_EQ(WaitForSignals(_scanFd, 0), static_cast<uint64_t>(kFiles * kScans));
-    EXPECT_EQ(WaitForSignals(_coaddFd, 0), 0u);
+    EXPECT_EQ(_scanEvent.Take(), HostEvent::Seen(kFiles * kScans));
+    EXPECT_EQ(_coaddEvent.Take(), 0u);
     EXPECT_EQ(spectrometer_close(), 1);
 }
 

@@ -2,9 +2,6 @@
 // instrument, fetched through the exports, then baseline-corrected, searched
 // for its ZPD and apodized.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -12,6 +9,8 @@
 
 #include "interface/nadixq.h"
 #include "sim/nadixq_sim.h"
+#include "support/host_event.h"
+#include "support/sim_install.h"
 
 namespace {
 
@@ -22,10 +21,8 @@ class ProcessingOnSimulatedFiles : public ::testing::TestWithParam<int> {
     void SetUp() override {
         nadixq_sim_reset();
         nadixq_sim_set_seed(77);
-        _coaddFd = eventfd(0, EFD_NONBLOCK);
-        ASSERT_GE(_coaddFd, 0);
-        spectrometer_setCoaddCompleteEventHandle(
-            reinterpret_cast<nadixq_handle>(static_cast<intptr_t>(_coaddFd)));
+        ASSERT_TRUE(_coaddEvent.Valid());
+        spectrometer_setCoaddCompleteEventHandle(_coaddEvent.Handle());
         spectrometer_setPoints(kPoints);
         spectrometer_setScans(2);
         spectrometer_setFiles(1);
@@ -37,7 +34,6 @@ class ProcessingOnSimulatedFiles : public ::testing::TestWithParam<int> {
         spectrometer_setCoaddCompleteEventHandle(nullptr);
         spectrometer_setPoints(16384);
         spectrometer_setScans(16);
-        close(_coaddFd);
         nadixq_sim_reset();
     }
 
@@ -48,8 +44,7 @@ class ProcessingOnSimulatedFiles : public ::testing::TestWithParam<int> {
         EXPECT_EQ(spectrometer_initialize(), 0);
         EXPECT_EQ(spectrometer_calibrationScan(), 0);
         EXPECT_EQ(spectrometer_startCoadd(), 0);
-        pollfd entry{_coaddFd, POLLIN, 0};
-        if (poll(&entry, 1, 30000) != 1) {
+        if (_coaddEvent.Wait(30000) == 0) {
             ADD_FAILURE() << "no file within 30 s";
             return {};
         }
@@ -58,7 +53,8 @@ class ProcessingOnSimulatedFiles : public ::testing::TestWithParam<int> {
         return data;
     }
 
-    int _coaddFd = -1;
+    nadixq::test::SimulatedInstrument _simulator;
+    nadixq::test::HostEvent _coaddEvent;
 };
 
 TEST_P(ProcessingOnSimulatedFiles, CorrectedFindsTheBurstAt256AndApodizes) {

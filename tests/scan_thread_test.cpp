@@ -3,8 +3,6 @@
 #include "acquisition/scan_thread.h"
 
 #include <gtest/gtest.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -13,12 +11,14 @@
 
 #include "interface/library_state.h"
 #include "support/engine_fake_device.h"
+#include "support/host_event.h"
 #include "support/trace_capture.h"
 
 namespace nadixq {
 namespace {
 
 using test::EngineFakeDevice;
+using test::HostEvent;
 
 constexpr char kPrepareLine[] = "nadixq scanThread:PrepareData: buffer ";
 constexpr char kNoScans[] = "nadixq scanThread:PrepareData: no scans!";
@@ -31,10 +31,8 @@ class ScanThreadTest : public ::testing::Test {
         state._scansComplete.store(0);
         state.filesComplete.store(0);
         state.filesRetrieved.store(0);
-        _scanFd = eventfd(0, EFD_NONBLOCK);
-        _coaddFd = eventfd(0, EFD_NONBLOCK);
-        ASSERT_GE(_scanFd, 0);
-        ASSERT_GE(_coaddFd, 0);
+        ASSERT_TRUE(_scanEvent.Valid());
+        ASSERT_TRUE(_coaddEvent.Valid());
         SetHostEvents(true);
         device = std::make_unique<EngineFakeDevice>(8);
         scan = std::make_unique<CScanThread>();
@@ -45,13 +43,11 @@ class ScanThreadTest : public ::testing::Test {
         scan.reset();  // the thread ends before the board it polls goes away
         device.reset();
         SetHostEvents(false);
-        close(_scanFd);
-        close(_coaddFd);
     }
 
     void SetHostEvents(bool on) {
-        State().scanCompleteEvent.store(on ? static_cast<uintptr_t>(_scanFd) : 0);
-        State().coaddCompleteEvent.store(on ? static_cast<uintptr_t>(_coaddFd) : 0);
+        State().scanCompleteEvent.store(on ? _scanEvent.Value() : 0);
+        State().coaddCompleteEvent.store(on ? _coaddEvent.Value() : 0);
     }
 
     void Start(int scans, int files) {
@@ -63,13 +59,11 @@ class ScanThreadTest : public ::testing::Test {
         ASSERT_TRUE(scan->HasEnded(20000));
     }
 
-    // Signals received on an eventfd since the last call.
-    static uint64_t Signals(int fd) {
-        uint64_t count = 0;
-        return read(fd, &count, sizeof count) == sizeof count ? count : 0;
-    }
-    uint64_t ScanSignals() { return Signals(_scanFd); }
-    uint64_t CoaddSignals() { return Signals(_coaddFd); }
+    // Signals received on a host event since the last call; compared with
+    // Seen(n), since a Win32 event does not count them.
+    uint64_t ScanSignals() { return _scanEvent.Take(); }
+    uint64_t CoaddSignals() { return _coaddEvent.Take(); }
+    static uint64_t Seen(uint64_t signals) { return HostEvent::Seen(signals); }
 
     std::vector<std::string> ScanLines() const {
         return capture.TextsStartingWith("nadixq scanThread");
@@ -92,8 +86,8 @@ class ScanThreadTest : public ::testing::Test {
     std::unique_ptr<CScanThread> scan;
 
   private:
-    int _scanFd = -1;
-    int _coaddFd = -1;
+    HostEvent _scanEvent;
+    HostEvent _coaddEvent;
 };
 
 TEST_F(ScanThreadTest, OneFileOfTwoScansLeavesItsLinesInOrder) {
@@ -113,15 +107,15 @@ TEST_F(ScanThreadTest, OneFileOfTwoScansLeavesItsLinesInOrder) {
         << lines[6];
     EXPECT_EQ(lines[7], "nadixq scanThread: setting coaddCompleteEvent");
     EXPECT_EQ(lines[8], "nadixq scanThread:DONE");
-    EXPECT_EQ(ScanSignals(), 2u);
-    EXPECT_EQ(CoaddSignals(), 1u);
+    EXPECT_EQ(ScanSignals(), Seen(2));
+    EXPECT_EQ(CoaddSignals(), Seen(1));
     EXPECT_EQ(State()._status.load(), STATUS_READY);
 }
 
 TEST_F(ScanThreadTest, ThreeFilesUseTheBuffersInTurn) {
     RunToEnd(2, 3);
-    EXPECT_EQ(ScanSignals(), 6u);
-    EXPECT_EQ(CoaddSignals(), 3u);
+    EXPECT_EQ(ScanSignals(), Seen(6));
+    EXPECT_EQ(CoaddSignals(), Seen(3));
     EXPECT_EQ(State().filesComplete.load(), 3);
     EXPECT_EQ(StoredBuffers(), (std::vector<int>{0, 1, 0}));
     EXPECT_EQ(scan->ReadyScanBufferIndex(), 0);
@@ -139,7 +133,7 @@ TEST_F(ScanThreadTest, StopDuringSecondOfFiveFilesClosesOutEveryFile) {
     ASSERT_TRUE(scan->HasEnded());
     EXPECT_EQ(CountLines("nadixq scanThread: kill event received"), 1u);
     EXPECT_EQ(State().filesComplete.load(), 5);
-    EXPECT_EQ(CoaddSignals(), 5u);
+    EXPECT_EQ(CoaddSignals(), Seen(5));
     EXPECT_EQ(CountLines(kNoScans), 4u);
     EXPECT_EQ(device->ScansPerPrepare(), (std::vector<int32_t>{2}));
     EXPECT_EQ(device->clearCoadds.load(), 5);
@@ -155,7 +149,7 @@ TEST_F(ScanThreadTest, ContinuousRunStoppedMidFileStoresThePartialFile) {
     ASSERT_TRUE(scan->HasEnded());
     EXPECT_EQ(State().filesComplete.load(), 2);
     EXPECT_EQ(device->ScansPerPrepare(), (std::vector<int32_t>{3, 1}));
-    EXPECT_EQ(CoaddSignals(), 2u);
+    EXPECT_EQ(CoaddSignals(), Seen(2));
     EXPECT_EQ(scan->ReadyScanBufferIndex(), 1);
 }
 
@@ -241,7 +235,7 @@ TEST_F(ScanThreadTest, DriverFailureEndsTheScansOfACountedRun) {
     EXPECT_EQ(CountLines("nadixq scanThread:GET_IFG returned FALSE"), 1u);
     EXPECT_EQ(CountLines(kNoScans), 2u);
     EXPECT_EQ(State().filesComplete.load(), 3);
-    EXPECT_EQ(CoaddSignals(), 3u);
+    EXPECT_EQ(CoaddSignals(), Seen(3));
     EXPECT_EQ(State()._status.load(), STATUS_READY);
 }
 

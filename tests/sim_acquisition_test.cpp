@@ -4,9 +4,6 @@
 // at index 256, and each fault control ends a run the way the scan thread
 // promises.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +16,8 @@
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
 #include "sim/nadixq_sim.h"
+#include "support/host_event.h"
+#include "support/sim_install.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -29,10 +28,6 @@ using nadixq::test::TraceCapture;
 constexpr int kPoints = 2048;
 constexpr int kScans = 4;
 constexpr int kFiles = 3;
-
-nadixq_handle AsHandle(int fd) {
-    return reinterpret_cast<nadixq_handle>(static_cast<intptr_t>(fd));
-}
 
 // Every scan the board delivered, by the board's scan counter.
 class DeliveredScans {
@@ -78,12 +73,10 @@ class SimAcquisition : public ::testing::Test {
   protected:
     void SetUp() override {
         nadixq_sim_reset();
-        _scanFd = eventfd(0, EFD_NONBLOCK);
-        _coaddFd = eventfd(0, EFD_NONBLOCK);
-        ASSERT_GE(_scanFd, 0);
-        ASSERT_GE(_coaddFd, 0);
-        spectrometer_setScanCompleteEventHandle(AsHandle(_scanFd));
-        spectrometer_setCoaddCompleteEventHandle(AsHandle(_coaddFd));
+        ASSERT_TRUE(_scanEvent.Valid());
+        ASSERT_TRUE(_coaddEvent.Valid());
+        spectrometer_setScanCompleteEventHandle(_scanEvent.Handle());
+        spectrometer_setCoaddCompleteEventHandle(_coaddEvent.Handle());
         spectrometer_setPoints(kPoints);
         spectrometer_setScans(kScans);
         spectrometer_setFiles(kFiles);
@@ -98,8 +91,6 @@ class SimAcquisition : public ::testing::Test {
         spectrometer_setPoints(16384);
         spectrometer_setScans(16);
         spectrometer_setFiles(1);
-        close(_scanFd);
-        close(_coaddFd);
         nadixq_sim_reset();
     }
 
@@ -111,12 +102,7 @@ class SimAcquisition : public ::testing::Test {
     }
 
     // Waits for co-add signals; returns false on a time-out.
-    bool WaitForFile(int timeoutMs = 20000) {
-        pollfd entry{_coaddFd, POLLIN, 0};
-        if (poll(&entry, 1, timeoutMs) != 1) return false;
-        uint64_t count = 0;
-        return read(_coaddFd, &count, sizeof count) == sizeof count;
-    }
+    bool WaitForFile(uint32_t timeoutMs = 20000) { return _coaddEvent.Wait(timeoutMs) > 0; }
 
     // Waits until the run has ended by itself.
     bool WaitForRunEnd() {
@@ -128,8 +114,9 @@ class SimAcquisition : public ::testing::Test {
         return true;
     }
 
-    int _scanFd = -1;
-    int _coaddFd = -1;
+    nadixq::test::SimulatedInstrument _simulator;
+    nadixq::test::HostEvent _scanEvent;
+    nadixq::test::HostEvent _coaddEvent;
 };
 
 class SimAcquisitionPerModel : public SimAcquisition, public ::testing::WithParamInterface<int> {};
