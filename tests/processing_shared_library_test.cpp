@@ -1,12 +1,12 @@
 // The processing calls as a host reaches them: found by their decorated names
 // in the shared library and called through those.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "interface/nadixq.h"
+#include "support/shared_library.h"
 
 namespace {
 
@@ -30,14 +30,14 @@ std::vector<double> SyntheticInterferogram(int pts, int centre) {
 // Through the library's exports the results are those of the same calls linked
 // in directly.
 TEST(ProcessingSharedLibrary, DecoratedExportsGiveTheSameResults) {
-    void* library = dlopen(NADIXQ_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    nadixq::test::SharedLibrary library(NADIXQ_SHARED_LIBRARY);
+    ASSERT_TRUE(library.Loaded()) << library.Error();
     using FindFn = int (*)(double*, int, int, int, int);
     using BaselineFn = int (*)(double*, int, int);
     using ApodizeFn = int (*)(double*, int, double);
-    auto find = reinterpret_cast<FindFn>(dlsym(library, "_Z7FindZPDPdiiii"));
-    auto baseline = reinterpret_cast<BaselineFn>(dlsym(library, "_Z18BaselineCorrectIfgPdii"));
-    auto apodize = reinterpret_cast<ApodizeFn>(dlsym(library, "_Z15GaussianApodizePdid"));
+    auto find = reinterpret_cast<FindFn>(library.Symbol("_Z7FindZPDPdiiii"));
+    auto baseline = reinterpret_cast<BaselineFn>(library.Symbol("_Z18BaselineCorrectIfgPdii"));
+    auto apodize = reinterpret_cast<ApodizeFn>(library.Symbol("_Z15GaussianApodizePdid"));
     ASSERT_NE(find, nullptr);
     ASSERT_NE(baseline, nullptr);
     ASSERT_NE(apodize, nullptr);
@@ -51,7 +51,6 @@ TEST(ProcessingSharedLibrary, DecoratedExportsGiveTheSameResults) {
     BaselineCorrectIfg(local.data(), 16384, 0);
     GaussianApodize(local.data(), 16384, 2000.0);
     EXPECT_EQ(ifg, local);
-    dlclose(library);
 }
 
 }  // namespace

@@ -6,10 +6,9 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <ctime>
 #include <limits>
-#include <string>
+
+#include "support/time_zone.h"
 
 namespace nadixq {
 namespace {
@@ -35,28 +34,10 @@ uint32_t Word(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32
 
 class PackSpcDateTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* previous = std::getenv("TZ");
-        _hadZone = previous != nullptr;
-        if (_hadZone) _previousZone = previous;
-        UseZone("UTC0");
-    }
-    void TearDown() override {
-        if (_hadZone) {
-            setenv("TZ", _previousZone.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    static void UseZone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    void UseZone(const char* zone) { _zone.Use(zone); }
 
   private:
-    bool _hadZone = false;
-    std::string _previousZone;
+    test::ScopedTimeZone _zone{"UTC0"};
 };
 
 TEST_F(PackSpcDateTest, RoundsToTheNearestMinuteWithHalvesUp) {

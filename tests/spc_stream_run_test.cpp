@@ -1,99 +1,28 @@
 // Runs streamed to disk through the exports, on a single-converter board of a
 // scripted driver, and the files read back with the tests' own SPC reader.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
 #include "spc/spc_date.h"
-#include "support/scripted_driver.h"
+#include "spc_stream_run_fixture.h"
 #include "support/spc_reader.h"
-#include "support/trace_capture.h"
+#include "support/system_error.h"
 
 namespace nadixq {
 namespace {
 
+using test::Indices;
+using test::kDone;
+using test::kPoints;
+using test::kSubfileBytes;
+using test::MustRead;
 using test::ReadFileBytes;
-using test::ReadSpcFile;
-using test::ScriptedDriver;
 using test::SpcFile;
-using test::TraceCapture;
-
-constexpr int kPoints = 1024;
-constexpr size_t kSubfileBytes = 32 + 4 * kPoints;
-constexpr const char* kDone = "nadixq scanThread:DONE";
-
-SpcFile MustRead(const std::string& path) {
-    SpcFile file;
-    std::string error;
-    EXPECT_TRUE(ReadSpcFile(path, &file, &error)) << path << ": " << error;
-    return file;
-}
-
-std::vector<int> Indices(const SpcFile& file) {
-    std::vector<int> indices;
-    for (const test::SpcSubfile& sub : file.subfiles) indices.push_back(sub.subindx);
-    return indices;
-}
-
-class StreamRunTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        setenv("TZ", "UTC0", 1);
-        tzset();
-        // Polls find no finished scan unless one was queued.
-        _driver.SetDefault(IOCTL_A_GET_IFG, ScriptedDriver::SingleTransferReply(0));
-        spectrometer_setPoints(kPoints);
-        ASSERT_EQ(spectrometer_open(1), 0);
-        ASSERT_EQ(spectrometer_initialize(), 0);
-    }
-    void TearDown() override { spectrometer_close(); }
-
-    // Queues `count` finished scans, each with its own samples.
-    void QueueScans(int count) {
-        for (int n = 0; n < count; ++n, ++_queued) {
-            std::vector<int16_t> samples(kPoints);
-            for (int i = 0; i < kPoints; ++i) samples[i] = static_cast<int16_t>(i * 3 - _queued);
-            _driver.Queue(IOCTL_A_GET_IFG,
-                          ScriptedDriver::SingleTransferReply(I_COMPLETE, samples));
-        }
-    }
-    // Waits until the scan thread has handled every queued scan: the poll
-    // after the last one has been answered.
-    void AwaitQueuedScans() {
-        ASSERT_TRUE(_driver.WaitForRequests(IOCTL_A_GET_IFG, static_cast<size_t>(_queued) + 1));
-    }
-    void Configure(int scans, int files) {
-        spectrometer_setScans(scans);
-        spectrometer_setFiles(files);
-    }
-    // Time stamps of the stored files, in storing order, from the trace.
-    std::vector<double> StoredStamps() const {
-        std::vector<double> stamps;
-        for (const std::string& line :
-             _trace.TextsStartingWith("nadixq scanThread:PrepareData: buffer")) {
-            double stamp = 0.0;
-            const size_t at = line.find("timestamp= ");
-            if (at != std::string::npos) std::sscanf(line.c_str() + at + 11, "%lf", &stamp);
-            stamps.push_back(stamp);
-        }
-        return stamps;
-    }
-
-    ScriptedDriver _driver;
-    TraceCapture _trace;
-    int _queued = 0;
-};
+using test::StreamRunTest;
 
 TEST_F(StreamRunTest, CountedRunHoldsEveryFile) {
     const std::string path = "counted.spc";
@@ -188,7 +117,7 @@ TEST_F(StreamRunTest, RefusedStreamsStartNothing) {
     Configure(2, 1);
     EXPECT_EQ(spectrometer_streamToDisk(nullptr), 1);
     EXPECT_EQ(spectrometer_streamToDisk("no_such_folder/run.spc"),
-              static_cast<int>(0x80070000u | ENOENT));
+              static_cast<int>(0x80070000u | test::MissingFolderError()));
     EXPECT_FALSE(_trace.Contains("nadixq startCoadd"));
     EXPECT_EQ(spectrometer_getStatus(), 4);
 
@@ -223,44 +152,6 @@ TEST_F(StreamRunTest, StreamLeftOpenIsPatchedByTheNextStreamAndByClose) {
     spectrometer_close();
     EXPECT_TRUE(_trace.Contains("patching fnsub= 1 in stream file"));
     EXPECT_EQ(MustRead("left_open_2.spc").fnsub, 1u);
-}
-
-TEST_F(StreamRunTest, FullDiskEndsStreamingButNotTheRun) {
-    // A file-size limit stands in for a full disk; it applies to the whole
-    // process, so the run goes on in a child. No thread runs at the fork.
-    const std::string path = "full_disk_run.spc";
-    constexpr size_t kLimit = 512 + 2 * kSubfileBytes + 100;
-    Configure(1, 5);
-    QueueScans(5);
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = kLimit;
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
-        if (spectrometer_streamToDisk(path.c_str()) != 0) _exit(3);
-        if (!_trace.WaitFor(kDone)) _exit(4);
-        std::vector<double> data(kPoints);
-        double stamp = 0.0;
-        if (spectrometer_getFileProgress() != 5) _exit(5);
-        if (spectrometer_getData(data.data(), kPoints, &stamp) != 0) _exit(6);
-        if (StoredStamps().size() != 5 || StoredStamps().back() == 0.0) _exit(7);
-        // The stream ended with the failed write: nothing left to patch.
-        if (spectrometer_stop() != 0) _exit(8);
-        if (_trace.Contains("patching fnsub= 2 in stream file")) _exit(9);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-
-    const SpcFile file = MustRead(path);
-    EXPECT_EQ(file.bytes.size(), kLimit);
-    EXPECT_EQ(file.fnsub, 2u);
-    EXPECT_EQ(Indices(file), (std::vector<int>{0, 1}));
-    EXPECT_EQ(file.trailingBytes, 100u);
 }
 
 }  // namespace

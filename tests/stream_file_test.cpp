@@ -3,22 +3,18 @@
 #include "acquisition/stream_file.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "spc/spc_date.h"
 #include "support/spc_reader.h"
+#include "support/system_error.h"
+#include "support/time_zone.h"
 #include "support/trace_capture.h"
 
 namespace nadixq {
@@ -49,17 +45,14 @@ SpcFile MustRead(const std::string& path) {
     return file;
 }
 
-int32_t Hresult(int error) {
+int32_t Hresult(uint32_t error) {
     return static_cast<int32_t>(0x80070000u | (error & 0xFFFF));
 }
 
 class StreamFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        // fdate is local time; pin the zone so the expected word is known.
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
+    // fdate is local time; pin the zone so the expected word is known.
+    test::ScopedTimeZone _zone{"UTC0"};
 };
 
 TEST_F(StreamFileTest, ThreeFileRunHasTheDocumentedBytes) {
@@ -193,11 +186,10 @@ TEST_F(StreamFileTest, OversizedFirstFileIsRefusedWithoutOverrun) {
 TEST_F(StreamFileTest, OpenFailuresCarryTheSystemError) {
     CStreamFile stream;
     EXPECT_EQ(stream.Open(nullptr, 16), 1);
-    EXPECT_EQ(stream.Open("no_such_folder/run.spc", 16), Hresult(ENOENT));
-    ::mkdir("a_folder.spc", 0755);
-    EXPECT_EQ(stream.Open("a_folder.spc", 16), Hresult(EISDIR));
-    // Created, but not even the header can be written.
-    EXPECT_EQ(stream.Open("/dev/full", 16), Hresult(ENOSPC));
+    EXPECT_EQ(stream.Open("no_such_folder/run.spc", 16), Hresult(test::MissingFolderError()));
+    std::error_code ignored;
+    std::filesystem::create_directory("a_folder.spc", ignored);
+    EXPECT_EQ(stream.Open("a_folder.spc", 16), Hresult(test::FolderAsFileError()));
     EXPECT_FALSE(stream.IsOpen());
 }
 
@@ -216,69 +208,6 @@ TEST_F(StreamFileTest, ReopeningAndDestructionPatchTheOpenFile) {
     }
     EXPECT_EQ(MustRead("second.spc").fnsub, 1u);
     EXPECT_EQ(trace.TextsStartingWith("patching fnsub=").size(), 2u);
-}
-
-// Runs `body` in a forked child and returns its wait status. The test process
-// has no other threads here, so the child may use the library freely.
-template <typename Body>
-int InChild(Body body) {
-    const pid_t child = fork();
-    if (child == 0) {
-        body();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return status;
-}
-
-TEST_F(StreamFileTest, HostKilledMidRunLeavesEveryCompletedFile) {
-    const std::string path = "killed_host.spc";
-    const int status = InChild([&] {
-        CStreamFile stream;
-        if (stream.Open(path.c_str(), 256) != 0) _exit(2);
-        const std::vector<double> values = Interferogram(256, 0);
-        for (int n = 0; n < 3; ++n) stream.Append(values.data(), 256, kRunStartMs + n, n);
-        raise(SIGKILL);  // no stop, no close, no destructor
-    });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    const SpcFile file = MustRead(path);
-    EXPECT_EQ(file.fnsub, 3u);
-    EXPECT_EQ(file.subfiles.size(), 3u);
-    EXPECT_EQ(file.trailingBytes, 0u);
-}
-
-TEST_F(StreamFileTest, FullDiskKeepsTheCompleteSubfilesReadable) {
-    // A file-size limit stands in for a full disk: writes past it come up short.
-    const std::string path = "full_disk.spc";
-    constexpr int kPoints = 1000;
-    constexpr rlim_t kLimit = 512 + 2 * (32 + 4 * kPoints) + 100;
-    const int status = InChild([&] {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = kLimit;
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
-        CStreamFile stream;
-        if (stream.Open(path.c_str(), kPoints) != 0) _exit(3);
-        int appendedWhileOpen = 0;
-        for (int n = 0; n < 5; ++n) {
-            const std::vector<double> values = Interferogram(kPoints, n);
-            stream.Append(values.data(), kPoints, kRunStartMs + n, n);
-            if (stream.IsOpen()) ++appendedWhileOpen;
-        }
-        _exit(10 + appendedWhileOpen);
-    });
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 12);  // the third file closed the stream
-
-    const SpcFile file = MustRead(path);
-    EXPECT_EQ(file.bytes.size(), kLimit);
-    EXPECT_EQ(file.fnsub, 2u);
-    EXPECT_EQ(file.trailingBytes, 100u);  // the cut third subfile, ignored
-    ASSERT_EQ(file.subfiles.size(), 2u);
-    const std::vector<double> second = Interferogram(kPoints, 1);
-    EXPECT_EQ(file.subfiles[1].values.back(), static_cast<float>(second.back()));
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+// The stream file where only POSIX can set the scene: a header write that
+// fails on a full device, a host killed by signal, a file-size limit standing
+// in for a full disk.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "acquisition/stream_file.h"
+#include "support/spc_reader.h"
+
+namespace nadixq {
+namespace {
+
+using test::ReadSpcFile;
+using test::SpcFile;
+
+constexpr double kRunStartMs = 1710506096789.0;
+
+std::vector<double> Interferogram(int points, int file) {
+    std::vector<double> values(static_cast<size_t>(points));
+    for (int i = 0; i < points; ++i) {
+        values[i] = std::sin(i * 0.01 + file) * 1000.0 + file * 0.25;
+    }
+    return values;
+}
+
+SpcFile MustRead(const std::string& path) {
+    SpcFile file;
+    std::string error;
+    EXPECT_TRUE(ReadSpcFile(path, &file, &error)) << path << ": " << error;
+    return file;
+}
+
+TEST(StreamFileOnPosix, HeaderWriteFailureCarriesTheSystemError) {
+    CStreamFile stream;
+    // Created, but not even the header can be written.
+    EXPECT_EQ(stream.Open("/dev/full", 16), static_cast<int32_t>(0x80070000u | ENOSPC));
+    EXPECT_FALSE(stream.IsOpen());
+}
+
+// Runs `body` in a forked child and returns its wait status. The test process
+// has no other threads here, so the child may use the library freely.
+template <typename Body>
+int InChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+TEST(StreamFileOnPosix, HostKilledMidRunLeavesEveryCompletedFile) {
+    const std::string path = "killed_host.spc";
+    const int status = InChild([&] {
+        CStreamFile stream;
+        if (stream.Open(path.c_str(), 256) != 0) _exit(2);
+        const std::vector<double> values = Interferogram(256, 0);
+        for (int n = 0; n < 3; ++n) stream.Append(values.data(), 256, kRunStartMs + n, n);
+        raise(SIGKILL);  // no stop, no close, no destructor
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.fnsub, 3u);
+    EXPECT_EQ(file.subfiles.size(), 3u);
+    EXPECT_EQ(file.trailingBytes, 0u);
+}
+
+TEST(StreamFileOnPosix, FullDiskKeepsTheCompleteSubfilesReadable) {
+    // A file-size limit stands in for a full disk: writes past it come up short.
+    const std::string path = "full_disk.spc";
+    constexpr int kPoints = 1000;
+    constexpr rlim_t kLimit = 512 + 2 * (32 + 4 * kPoints) + 100;
+    const int status = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = kLimit;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+        CStreamFile stream;
+        if (stream.Open(path.c_str(), kPoints) != 0) _exit(3);
+        int appendedWhileOpen = 0;
+        for (int n = 0; n < 5; ++n) {
+            const std::vector<double> values = Interferogram(kPoints, n);
+            stream.Append(values.data(), kPoints, kRunStartMs + n, n);
+            if (stream.IsOpen()) ++appendedWhileOpen;
+        }
+        _exit(10 + appendedWhileOpen);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 12);  // the third file closed the stream
+
+    const SpcFile file = MustRead(path);
+    EXPECT_EQ(file.bytes.size(), kLimit);
+    EXPECT_EQ(file.fnsub, 2u);
+    EXPECT_EQ(file.trailingBytes, 100u);  // the cut third subfile, ignored
+    ASSERT_EQ(file.subfiles.size(), 2u);
+    const std::vector<double> second = Interferogram(kPoints, 1);
+    EXPECT_EQ(file.subfiles[1].values.back(), static_cast<float>(second.back()));
+}
+
+}  // namespace
+}  // namespace nadixq

@@ -1,0 +1,23 @@
+#include <dlfcn.h>
+
+#include "support/shared_library.h"
+
+namespace nadixq::test {
+
+SharedLibrary::SharedLibrary(const char* path) {
+    _handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (_handle == nullptr) {
+        const char* error = dlerror();
+        _error = error != nullptr ? error : "dlopen failed";
+    }
+}
+
+SharedLibrary::~SharedLibrary() {
+    if (_handle != nullptr) dlclose(_handle);
+}
+
+void* SharedLibrary::Symbol(const char* name) const {
+    return _handle != nullptr ? dlsym(_handle, name) : nullptr;
+}
+
+}  // namespace nadixq::test

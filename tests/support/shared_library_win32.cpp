@@ -1,0 +1,32 @@
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "support/shared_library.h"
+
+namespace nadixq::test {
+
+SharedLibrary::SharedLibrary(const char* path) {
+    // The build's paths are Unix paths; with Windows separators Wine finds
+    // them from the root of the current drive, which is the Unix file system.
+    std::string windowsPath = path;
+    for (char& c : windowsPath) {
+        if (c == '/') c = '\\';
+    }
+    HMODULE module = LoadLibraryA(windowsPath.c_str());
+    if (module == nullptr) {
+        _error = windowsPath + ": error " + std::to_string(GetLastError());
+        return;
+    }
+    _handle = module;
+}
+
+SharedLibrary::~SharedLibrary() {
+    if (_handle != nullptr) FreeLibrary(static_cast<HMODULE>(_handle));
+}
+
+void* SharedLibrary::Symbol(const char* name) const {
+    if (_handle == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(_handle), name));
+}
+
+}  // namespace nadixq::test
