@@ -141,7 +141,9 @@ if [ "$probe" != "nadixq-wine-runs" ]; then
   exit 0
 fi
 
+wine_start=$SECONDS
 ctest --test-dir "$BUILD_WIN64" --output-on-failure -j "$JOBS"
+echo "test suite under Wine: $((SECONDS - wine_start)) s"
 
 # The DLL's lines on the debugger channel, as Wine's debug channel prints them:
 # the debugged-host part of the DLL test loads the DLL, calls an export, runs a
