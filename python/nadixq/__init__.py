@@ -19,7 +19,7 @@ build/ folder, or the system loader. It is loaded on first use.
 from .errors import NadixqError
 from .processing import (BASELINE_LINEAR, BASELINE_MEAN, baseline_correct_ifg, find_zpd,
                          gaussian_apodize)
-from .spectrometer import (FIBER_FRAME_WORDS, STATUS_ACQUIRING, STATUS_READY, STATUS_UNOPENED,
+from .instrument import (FIBER_FRAME_WORDS, STATUS_ACQUIRING, STATUS_READY, STATUS_UNOPENED,
                            Interferogram, Progress, Spectrometer)
 from . import sim
 
