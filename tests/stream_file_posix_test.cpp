@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "acquisition/stream_file.h"
+#include "stream_file_fixture.h"
 #include "support/spc_reader.h"
 
 namespace nadixq {
@@ -22,22 +23,9 @@ namespace {
 using test::ReadSpcFile;
 using test::SpcFile;
 
-constexpr double kRunStartMs = 1710506096789.0;
-
-std::vector<double> Interferogram(int points, int file) {
-    std::vector<double> values(static_cast<size_t>(points));
-    for (int i = 0; i < points; ++i) {
-        values[i] = std::sin(i * 0.01 + file) * 1000.0 + file * 0.25;
-    }
-    return values;
-}
-
-SpcFile MustRead(const std::string& path) {
-    SpcFile file;
-    std::string error;
-    EXPECT_TRUE(ReadSpcFile(path, &file, &error)) << path << ": " << error;
-    return file;
-}
+using test::Interferogram;
+using test::kRunStartMs;
+using test::MustRead;
 
 TEST(StreamFileOnPosix, HeaderWriteFailureCarriesTheSystemError) {
     CStreamFile stream;

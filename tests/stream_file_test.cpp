@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "spc/spc_date.h"
+#include "stream_file_fixture.h"
 #include "support/spc_reader.h"
 #include "support/system_error.h"
 #include "support/time_zone.h"
@@ -27,23 +28,9 @@ using test::SpcFile;
 using test::TraceCapture;
 
 constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;
-// 2024-03-15 12:34:56.789 UTC.
-constexpr double kRunStartMs = 1710506096789.0;
-
-std::vector<double> Interferogram(int points, int file) {
-    std::vector<double> values(static_cast<size_t>(points));
-    for (int i = 0; i < points; ++i) {
-        values[i] = std::sin(i * 0.01 + file) * 1000.0 + file * 0.25;
-    }
-    return values;
-}
-
-SpcFile MustRead(const std::string& path) {
-    SpcFile file;
-    std::string error;
-    EXPECT_TRUE(ReadSpcFile(path, &file, &error)) << path << ": " << error;
-    return file;
-}
+using test::Interferogram;
+using test::kRunStartMs;
+using test::MustRead;
 
 int32_t Hresult(uint32_t error) {
     return static_cast<int32_t>(0x80070000u | (error & 0xFFFF));
