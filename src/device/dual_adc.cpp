@@ -149,20 +149,14 @@ int32_t CDualADC::GetCalStatus(int32_t* callOk) {
 }
 
 int32_t CDualADC::Coadd() {
-    // The window starts 256 samples before the calibrated burst. The driver's
-    // burst index and the host's point count are not trusted to keep it
-    // inside the channel: it is clamped to end at the last sample.
     const int32_t requested = _pts.load(std::memory_order_relaxed);
-    const int32_t pts = ClampPoints(requested);
-    int32_t startIndex = _imaxPos.load(std::memory_order_relaxed) - kBurstLeadIn;
-    if (startIndex < 0) startIndex = 0;
-    if (startIndex > kChannelSamples - pts) startIndex = kChannelSamples - pts;
+    const CoaddWindow window = CoaddWindowFor(requested);
     if (_verbose) {
-        TheLog().Write("KORAVEL: DualADC::Coadd: pts= %d; startIndex= %d", requested, startIndex);
+        TheLog().Write("KORAVEL: DualADC::Coadd: pts= %d; startIndex= %d", requested, window.start);
     }
-    const int16_t* high = HighChannel() + startIndex;
-    const int16_t* low = LowChannel() + startIndex;
-    for (int32_t i = 0; i < pts; ++i) {
+    const int16_t* high = HighChannel() + window.start;
+    const int16_t* low = LowChannel() + window.start;
+    for (int32_t i = 0; i < window.count; ++i) {
         _highSum[i] += static_cast<double>(high[i]);
         _lowSum[i] += static_cast<double>(low[i]);
     }

@@ -27,9 +27,6 @@ constexpr int32_t kFiberRequestFailed = static_cast<int32_t>(0x8007045Du);
 // E_POINTER: the host handed no frame array.
 constexpr int32_t kNullPointerResult = static_cast<int32_t>(0x80004003u);
 
-// Samples before the centre burst at which every co-added window begins.
-constexpr int32_t kBurstLeadIn = 256;
-
 class CDualADC : public CNadixDevice {
   public:
     ~CDualADC() override;

@@ -1,5 +1,7 @@
 #include "device/nadix_device.h"
 
+#include <algorithm>
+
 #include "diagnostics/log_file.h"
 
 namespace nadixq {
@@ -41,6 +43,17 @@ double* CNadixDevice::GetDataBuffer() { return _data; }
 bool CNadixDevice::IsOpen() { return IsValidDeviceHandle(_handle); }
 
 int32_t CNadixDevice::GetImaxPos() { return _imaxPos.load(std::memory_order_relaxed); }
+
+// A window that fits the channel also fits the result array it is summed into.
+static_assert(kChannelSamples <= kMaxPoints);
+
+CNadixDevice::CoaddWindow CNadixDevice::CoaddWindowFor(int32_t requestedPoints) const {
+    const int32_t count = std::clamp<int32_t>(requestedPoints, 0, kChannelSamples);
+    // Widened: the burst index is any int32 here, and the lead-in must not wrap it.
+    const int64_t burstStart = int64_t{_imaxPos.load(std::memory_order_relaxed)} - kBurstLeadIn;
+    const int64_t start = std::clamp<int64_t>(burstStart, 0, kChannelSamples - count);
+    return {static_cast<int32_t>(start), count};
+}
 
 int32_t GainCode(double gainMultiple) {
     if (gainMultiple == 1.0) return 7;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "device/driver_channel.h"
+#include "device/driver_records.h"
 #include "platform/platform.h"
 
 namespace nadixq {
@@ -16,6 +17,9 @@ constexpr int32_t kErrorOpenFailed = 110;
 
 // Samples a board can hold in its result array.
 constexpr int kMaxPoints = 32768;
+
+// Samples before the centre burst at which every co-added window begins.
+constexpr int32_t kBurstLeadIn = 256;
 
 class CNadixDevice {
 public:
@@ -62,6 +66,17 @@ public:
     platform::Guid _interfaceGuid = {};
     uint16_t _auxState = 0;
     int32_t _verbose = 0;
+
+protected:
+    // The part of a transferred channel that Coadd sums: `requestedPoints`
+    // samples from kBurstLeadIn before the calibrated burst. Neither the
+    // driver's burst index nor the host's count is trusted, so the window is
+    // clamped to lie inside the channel.
+    struct CoaddWindow {
+        int32_t start;
+        int32_t count;
+    };
+    CoaddWindow CoaddWindowFor(int32_t requestedPoints) const;
 };
 
 // The board object for a model id (1 to 5), not yet opened; null otherwise.

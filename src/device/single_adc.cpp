@@ -226,14 +226,9 @@ void SingleADC::DumpTransfer(uint32_t lastError) const {
 int32_t SingleADC::Coadd() {
     const int32_t pts = _pts.load(std::memory_order_relaxed);
     if (_istate) {
-        // The driver's calibration and the host's point count are not trusted
-        // to fit: the window is kept inside the channel and inside _data.
-        const int64_t count = std::clamp<int64_t>(pts, 0, kChannelSamples);
-        int64_t start =
-            std::max<int64_t>(int64_t{_imaxPos.load(std::memory_order_relaxed)} - 256, 0);
-        start = std::min<int64_t>(start, kChannelSamples - count);
-        const int16_t* samples = _istate->samples + start;
-        for (int64_t i = 0; i < count; ++i) _data[i] += static_cast<double>(samples[i]);
+        const CoaddWindow window = CoaddWindowFor(pts);
+        const int16_t* samples = _istate->samples + window.start;
+        for (int32_t i = 0; i < window.count; ++i) _data[i] += static_cast<double>(samples[i]);
     }
     if (_verbose) TheLog().Write("Coadd %d", pts);
     return 0;
