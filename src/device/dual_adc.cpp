@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <ctime>
 #include <new>
 
 #include "device/istate_dump.h"
@@ -15,11 +14,6 @@ namespace {
 // A board type above this is newer than the library knows; it is accepted
 // without a check and not stored.
 constexpr int32_t kHighestKnownBoardType = 13;
-constexpr uint16_t kInitOption = 64;
-
-// The driver's calibration defaults: the board chooses length, gain and
-// polarity itself.
-constexpr uint16_t kCalDefault = 0xFFFF;
 
 int32_t ClampPoints(int32_t pts) {
     if (pts < 0) return 0;
@@ -51,19 +45,14 @@ const int16_t* CDualADC::HighChannel() const {
 
 int32_t CDualADC::Initialize(int32_t pts, double gainMultiple) {
     if (!IsOpen()) return 1;
-    const int32_t gain = GainCode(gainMultiple);
     // The count stays set even when the board refuses it: the co-add and the
     // merge then work on what the host asked for, within the channel.
     _pts.store(pts, std::memory_order_relaxed);
-    const uint16_t respts = static_cast<uint16_t>(pts);
+    const initParms parms = InitRequest(pts, gainMultiple);
     if (_verbose) {
         TheLog().Write("KORAVEL: DualADC::Initialize: respts= %d; gainMultiple= %f; gain= %d",
-                       static_cast<int>(respts), gainMultiple, gain);
+                       static_cast<int>(parms.respts), gainMultiple, static_cast<int>(parms.gain));
     }
-    initParms parms = {};
-    parms.respts = respts;
-    parms.gain = static_cast<uint16_t>(gain);
-    parms.option = kInitOption;
     if (DeviceControl(_handle, _codes.initialize, &parms, sizeof parms, nullptr, 0)) return 0;
     const uint32_t error = platform::LastError();
     return error != 0 ? static_cast<int32_t>(error) : 1;
@@ -73,11 +62,7 @@ int32_t CDualADC::CalScan() {
     DebugTrace("Nadix DualADC::CalScan\n");
     if (!IsOpen()) return 1;
 
-    calParms parms = {};
-    parms.time = static_cast<uint32_t>(std::time(nullptr));
-    parms.cal_scan_length = kCalDefault;
-    parms.gain = kCalDefault;
-    parms.eos_polarity = kCalDefault;
+    const calParms parms = CalRequest();
     // Zeroed so that fields an old driver does not fill read as 0.
     calInfo72 info;
     std::memset(&info, 0, sizeof info);

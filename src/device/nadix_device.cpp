@@ -1,6 +1,7 @@
 #include "device/nadix_device.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "diagnostics/log_file.h"
 
@@ -53,6 +54,24 @@ CNadixDevice::CoaddWindow CNadixDevice::CoaddWindowFor(int32_t requestedPoints) 
     const int64_t burstStart = int64_t{_imaxPos.load(std::memory_order_relaxed)} - kBurstLeadIn;
     const int64_t start = std::clamp<int64_t>(burstStart, 0, kChannelSamples - count);
     return {static_cast<int32_t>(start), count};
+}
+
+initParms CNadixDevice::InitRequest(int32_t pts, double gainMultiple) {
+    initParms parms = {};
+    parms.respts = static_cast<uint16_t>(pts & 0xFFFF);
+    parms.gain = static_cast<uint16_t>(GainCode(gainMultiple));
+    parms.option = 64;
+    return parms;
+}
+
+calParms CNadixDevice::CalRequest() {
+    constexpr uint16_t kDriverDefault = 0xFFFF;
+    calParms parms = {};
+    parms.time = static_cast<uint32_t>(std::time(nullptr));
+    parms.cal_scan_length = kDriverDefault;
+    parms.gain = kDriverDefault;
+    parms.eos_polarity = kDriverDefault;
+    return parms;
 }
 
 int32_t GainCode(double gainMultiple) {

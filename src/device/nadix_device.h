@@ -77,6 +77,13 @@ protected:
         int32_t count;
     };
     CoaddWindow CoaddWindowFor(int32_t requestedPoints) const;
+
+    // The request of Initialize: the point count's low 16 bits and the gain
+    // code of `gainMultiple`.
+    static initParms InitRequest(int32_t pts, double gainMultiple);
+    // The request of CalScan: the calendar time, and the driver's defaults for
+    // length, gain and polarity (the board chooses them itself).
+    static calParms CalRequest();
 };
 
 // The board object for a model id (1 to 5), not yet opened; null otherwise.

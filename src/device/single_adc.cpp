@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <iterator>
 #include <new>
 
@@ -108,10 +107,7 @@ int32_t SingleADC::Initialize(int32_t pts, double gainMultiple) {
     // and PrepareData bound themselves by it.
     _pts.store(pts, std::memory_order_relaxed);
 
-    initParms parms{};
-    parms.respts = static_cast<uint16_t>(pts & 0xFFFF);
-    parms.gain = static_cast<uint16_t>(GainCode(gainMultiple));
-    parms.option = 64;
+    const initParms parms = InitRequest(pts, gainMultiple);
     if (DeviceControl(_handle, _variant.codes.initialize, &parms, sizeof parms, nullptr, 0)) {
         return 0;
     }
@@ -124,11 +120,7 @@ int32_t SingleADC::CalScan() {
     if (_verbose) TheLog().Write("KORAVEL: SingleADC::CalScan");
     if (!IsOpen()) return 1;
 
-    calParms parms{};
-    parms.time = static_cast<uint32_t>(std::time(nullptr));
-    parms.cal_scan_length = 0xFFFF;
-    parms.gain = 0xFFFF;
-    parms.eos_polarity = 0xFFFF;
+    const calParms parms = CalRequest();
     CalReply reply;
     std::memset(&reply, 0, sizeof reply);
     if (!DeviceControl(_handle, _variant.codes.calScan, &parms, sizeof parms, &reply,
