@@ -67,8 +67,8 @@ void CWorkerThread::Stop() {
         return;
     }
     platform::TerminateThread(_thread);
-    // On POSIX the thread ends at its next poll sleep, a few milliseconds away;
-    // one that never sleeps there is not ended and stays running.
+    // The thread ends in its next poll sleep, a few milliseconds away; one
+    // that never sleeps there is not ended and stays running.
     if (platform::WaitForThread(_thread, kStopWaitMs)) OnTerminated();
 }
 

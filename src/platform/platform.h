@@ -23,8 +23,8 @@ namespace nadixq::platform {
 
 // ---------------------------------------------------------------- events --
 // Manual-reset events, unnamed, initially clear (Win32 event objects; on POSIX
-// a mutex and a condition variable). The worker thread and its host hand over
-// through them.
+// a flag each, under one mutex and condition variable that all events share).
+// The worker thread and its host hand over through them.
 using Event = void*;
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
@@ -63,18 +63,21 @@ Thread CreateThread(ThreadEntry entry, void* argument);
 // (THREAD_PRIORITY_TIME_CRITICAL on Windows; on POSIX a real-time policy when
 // the process may set one without privileges, otherwise nothing). Best effort.
 void RaiseThreadPriority(Thread thread);
-// Ends the thread by force, without waiting: the thread ends at its next
-// PollSleep, the one place where it holds no lock (POSIX: cancellation;
-// Windows: a user APC that the alertable poll sleep acts on, rather than
-// TerminateThread, which could stop it inside a lock). A thread that never
-// sleeps there is not ended.
+// Ends the thread by force, without waiting: the thread ends in its next
+// PollSleep, the one place where it holds no lock (POSIX: a deferred
+// cancellation, taken only before or after the sleep itself, so a request
+// that arrives mid-sleep waits for the sleep to finish; Windows: a user APC
+// that cuts the alertable poll sleep short, rather than TerminateThread,
+// which could stop it inside a lock). A thread that never sleeps there is not
+// ended.
 void TerminateThread(Thread thread);
 // Waits up to `timeoutMs` for the thread to have ended. True when it has.
 bool WaitForThread(Thread thread, uint32_t timeoutMs);
 // Releases the handle. A thread that is still running keeps running detached.
 void CloseThread(Thread thread);
 // The worker's poll sleep (5 ms in the scan loop). Only this sleep is a point
-// where TerminateThread may end a thread. Blocks the calling thread.
+// where TerminateThread may end a thread, on entry or on return. Blocks the
+// calling thread.
 void PollSleep(uint32_t milliseconds);
 // Plain sleep of the calling thread.
 void Sleep(uint32_t milliseconds);
