@@ -99,9 +99,9 @@ int CScanThread::PrepareData() {
     readyScanBufferIndex.store(write);
     writeScanBufferIndex.store(1 - write);
 
-    if (_stream.IsOpen()) {
-        _stream.Append(_device->GetDataBuffer(), points, _timestamp, state.filesComplete.load());
-    }
+    // Does nothing unless a stream file is open; the test is made under the
+    // stream's own lock.
+    _stream.Append(_device->GetDataBuffer(), points, _timestamp, state.filesComplete.load());
     return 0;
 }
 
