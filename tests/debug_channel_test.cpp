@@ -1,10 +1,10 @@
 // The debugger channel as a person's viewer sees it: a separate host process
 // sends its lines as datagrams to the abstract socket, where this test listens.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +18,7 @@
 namespace {
 
 class DebugSocket {
-public:
+  public:
     DebugSocket() {
         _fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         int on = 1;
@@ -29,7 +29,8 @@ public:
         address.sun_family = AF_UNIX;
         const char* name = nadixq::platform::DebugChannelName();
         std::memcpy(address.sun_path + 1, name, std::strlen(name));
-        auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(name));
+        auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(name));
         _bound = bind(_fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
     }
     ~DebugSocket() { close(_fd); }
@@ -67,7 +68,7 @@ public:
         return lines;
     }
 
-private:
+  private:
     int _fd = -1;
     bool _bound = false;
 };
@@ -95,10 +96,12 @@ TEST(DebugChannel, HostLinesArriveAsOneDatagramEachWithLoadAndUnload) {
     int status = 0;
     auto lines = socket.ReceiveFrom(pid, &status);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::vector<std::string> expected{
-        "nadixq: DLL PROCESS ATTACH\n", "nadixq setGain 2.000000\n",
-        "nadixq setResolution 0.500000\n", "nadixq setScans 8\n",
-        "nadixq setFiles 3\n", "nadixq: DLL PROCESS DETACH\n"};
+    std::vector<std::string> expected{"nadixq: DLL PROCESS ATTACH\n",
+                                      "nadixq setGain 2.000000\n",
+                                      "nadixq setResolution 0.500000\n",
+                                      "nadixq setScans 8\n",
+                                      "nadixq setFiles 3\n",
+                                      "nadixq: DLL PROCESS DETACH\n"};
     EXPECT_EQ(lines, expected);
 }
 

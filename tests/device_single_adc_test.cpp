@@ -379,8 +379,8 @@ TEST(SingleAdcCalScan, VerboseTraceAndStatusLines) {
     EXPECT_EQ(board.device->GetCalStatus(&callOk), 0);
     EXPECT_EQ(callOk, 1);
     EXPECT_EQ(log.Lines(), (Lines{"CNadixDevice::Close", "KORAVEL: SingleADC::CalScan",
-                                "CNadixDevice::Open OK", "KORAVEL: SingleADC::GetCalStatus: 0",
-                                "KORAVEL: SingleADC::GetCalStatus: 1"}));
+                                  "CNadixDevice::Open OK", "KORAVEL: SingleADC::GetCalStatus: 0",
+                                  "KORAVEL: SingleADC::GetCalStatus: 1"}));
 }
 
 // ------------------------------------------------------------- initialize --
@@ -641,9 +641,9 @@ TEST(SingleAdcWriteAux, MaskedBitsAccumulateAcrossCalls) {
     EXPECT_EQ(sent[2].in, (std::vector<uint8_t>{0xF4, 0x00}));
     EXPECT_EQ(board.device->GetAuxState(0), 0x00F4);
     EXPECT_EQ(log.Lines(), (Lines{"SingleAdc::WriteAux data= 0x5 mask= 0xF state=0xF0",
-                                "SingleAdc::WriteAux writing 0xF5",
-                                "SingleAdc::WriteAux data= 0x0 mask= 0x1 state=0xF5",
-                                "SingleAdc::WriteAux writing 0xF4"}));
+                                  "SingleAdc::WriteAux writing 0xF5",
+                                  "SingleAdc::WriteAux data= 0x0 mask= 0x1 state=0xF5",
+                                  "SingleAdc::WriteAux writing 0xF4"}));
 }
 
 TEST(SingleAdcWriteAux, FailureKeepsTheNewStateForTheNextCall) {

@@ -1,3 +1,5 @@
+#include "diagnostics/log_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "diagnostics/debug_trace.h"
-#include "diagnostics/log_file.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -26,7 +27,7 @@ std::string ReadFile(const char* path) {
 
 // A log with a file name of its own, counting its failure notifications.
 class CountingLog : public CLogFile {
-public:
+  public:
     explicit CountingLog(const char* path) {
         std::strncpy(_fileName, path, sizeof _fileName - 1);
         std::remove(path);

@@ -64,7 +64,9 @@ void RegisterDriver(const platform::Guid& interfaceClass, IDriver* driver) {
     if (registry.count < 4) registry.entries[registry.count++] = {interfaceClass, driver};
 }
 
-void UnregisterDriver(const platform::Guid& interfaceClass) { RegisterDriver(interfaceClass, nullptr); }
+void UnregisterDriver(const platform::Guid& interfaceClass) {
+    RegisterDriver(interfaceClass, nullptr);
+}
 
 IDriver* RegisteredDriver(const platform::Guid& interfaceClass) {
     Registry& registry = TheRegistry();

@@ -14,7 +14,7 @@ namespace nadixq {
 
 // One opened device of an in-process driver.
 class IDriverSession {
-public:
+  public:
     virtual ~IDriverSession() = default;
     // One synchronous request. Returns true on success; on failure sets *error
     // to the Win32 error the request ends with. The reply buffer holds
@@ -26,7 +26,7 @@ public:
 
 // An in-process driver for one or more interface classes.
 class IDriver {
-public:
+  public:
     virtual ~IDriver() = default;
     // Opens member `memberIndex` of `interfaceClass`. Returns the session, or
     // null with *error set (259, ERROR_NO_MORE_ITEMS, when nothing is there).
@@ -37,7 +37,9 @@ public:
 
 // The handle a board holds: null or InvalidDeviceHandle() when closed.
 using DeviceHandle = void*;
-inline DeviceHandle InvalidDeviceHandle() { return reinterpret_cast<DeviceHandle>(~uintptr_t{0}); }
+inline DeviceHandle InvalidDeviceHandle() {
+    return reinterpret_cast<DeviceHandle>(~uintptr_t{0});
+}
 inline bool IsValidDeviceHandle(DeviceHandle handle) {
     return handle != nullptr && handle != InvalidDeviceHandle();
 }

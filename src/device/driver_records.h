@@ -28,7 +28,9 @@ inline bool SameGuid(const platform::Guid& a, const platform::Guid& b) {
 
 // ---------------------------------------------------------- control codes --
 // CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS).
-constexpr uint32_t DriverControlCode(uint32_t function) { return (0x22u << 16) | (function << 2); }
+constexpr uint32_t DriverControlCode(uint32_t function) {
+    return (0x22u << 16) | (function << 2);
+}
 
 // Interface A (SingleADC1, DualADC3).
 constexpr uint32_t IOCTL_A_INITIALIZE = DriverControlCode(0x803);
@@ -70,16 +72,31 @@ struct DriverCodes {
     uint32_t writeFiber;  // 0: the interface has no fiber link
 };
 
-constexpr DriverCodes kInterfaceACodes = {
-    /*initialize=*/IOCTL_A_INITIALIZE, /*getCalStatus=*/IOCTL_A_GET_CAL_STATUS,
-    /*getIfg=*/IOCTL_A_GET_IFG,        /*calScan=*/IOCTL_A_CALSCAN,
-    /*writeAux=*/IOCTL_A_WRITE_AUX,    /*readFiber=*/IOCTL_A_READ_FIBER,
-    /*writeFiber=*/IOCTL_A_WRITE_FIBER};
-constexpr DriverCodes kInterfaceBCodes = {
-    /*initialize=*/IOCTL_B_INITIALIZE, /*getCalStatus=*/IOCTL_B_GET_CAL_STATUS,
-    /*getIfg=*/IOCTL_B_GET_IFG,        /*calScan=*/IOCTL_B_CALSCAN,
-    /*writeAux=*/IOCTL_B_WRITE_AUX,    /*readFiber=*/0,
-    /*writeFiber=*/0};
+constexpr DriverCodes InterfaceACodes() {
+    DriverCodes codes{};
+    codes.initialize = IOCTL_A_INITIALIZE;
+    codes.getCalStatus = IOCTL_A_GET_CAL_STATUS;
+    codes.getIfg = IOCTL_A_GET_IFG;
+    codes.calScan = IOCTL_A_CALSCAN;
+    codes.writeAux = IOCTL_A_WRITE_AUX;
+    codes.readFiber = IOCTL_A_READ_FIBER;
+    codes.writeFiber = IOCTL_A_WRITE_FIBER;
+    return codes;
+}
+
+constexpr DriverCodes InterfaceBCodes() {
+    DriverCodes codes{};
+    codes.initialize = IOCTL_B_INITIALIZE;
+    codes.getCalStatus = IOCTL_B_GET_CAL_STATUS;
+    codes.getIfg = IOCTL_B_GET_IFG;
+    codes.calScan = IOCTL_B_CALSCAN;
+    codes.writeAux = IOCTL_B_WRITE_AUX;
+    // No fiber link on interface B: readFiber and writeFiber stay 0.
+    return codes;
+}
+
+constexpr DriverCodes kInterfaceACodes = InterfaceACodes();
+constexpr DriverCodes kInterfaceBCodes = InterfaceBCodes();
 
 // ---------------------------------------------------------- status values --
 constexpr uint32_t I_COMPLETE = 1;  // a new interferogram is in the buffer
@@ -114,7 +131,7 @@ struct calInfo72 {
     int16_t imax_neg;
     int16_t datastart;
     int16_t reserved[21];  // not read by the dual boards
-    int16_t board_type;  // 0 from a driver too old to report it
+    int16_t board_type;    // 0 from a driver too old to report it
     uint8_t padding[2];
 };
 static_assert(sizeof(calInfo72) == 72);

@@ -31,19 +31,33 @@ int32_t CNadixDevice::Close() {
     return 0;
 }
 
-int32_t CNadixDevice::WriteFiber(const uint32_t*, uint16_t*) { return E_NOTIMPL_RESULT; }
+int32_t CNadixDevice::WriteFiber(const uint32_t*, uint16_t*) {
+    return E_NOTIMPL_RESULT;
+}
 
-int32_t CNadixDevice::ReadFiber(uint32_t*, uint16_t*) { return E_NOTIMPL_RESULT; }
+int32_t CNadixDevice::ReadFiber(uint32_t*, uint16_t*) {
+    return E_NOTIMPL_RESULT;
+}
 
-int32_t CNadixDevice::GetFiberFrame(uint32_t*, int32_t) { return E_NOTIMPL_RESULT; }
+int32_t CNadixDevice::GetFiberFrame(uint32_t*, int32_t) {
+    return E_NOTIMPL_RESULT;
+}
 
-int32_t CNadixDevice::WriteAux(uint16_t, uint16_t, uint16_t*) { return E_NOTIMPL_RESULT; }
+int32_t CNadixDevice::WriteAux(uint16_t, uint16_t, uint16_t*) {
+    return E_NOTIMPL_RESULT;
+}
 
-double* CNadixDevice::GetDataBuffer() { return _data; }
+double* CNadixDevice::GetDataBuffer() {
+    return _data;
+}
 
-bool CNadixDevice::IsOpen() { return IsValidDeviceHandle(_handle); }
+bool CNadixDevice::IsOpen() {
+    return IsValidDeviceHandle(_handle);
+}
 
-int32_t CNadixDevice::GetImaxPos() { return _imaxPos.load(std::memory_order_relaxed); }
+int32_t CNadixDevice::GetImaxPos() {
+    return _imaxPos.load(std::memory_order_relaxed);
+}
 
 // A window that fits the channel also fits the result array it is summed into.
 static_assert(kChannelSamples <= kMaxPoints);

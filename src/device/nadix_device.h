@@ -22,7 +22,7 @@ constexpr int kMaxPoints = 32768;
 constexpr int32_t kBurstLeadIn = 256;
 
 class CNadixDevice {
-public:
+  public:
     CNadixDevice();
     // Releases nothing of the base; in particular it does not close the handle.
     virtual ~CNadixDevice();
@@ -67,7 +67,7 @@ public:
     uint16_t _auxState = 0;
     int32_t _verbose = 0;
 
-protected:
+  protected:
     // The part of a transferred channel that Coadd sums: `requestedPoints`
     // samples from kBurstLeadIn before the calibrated burst. Neither the
     // driver's burst index nor the host's count is trusted, so the window is

@@ -10,12 +10,31 @@
 
 namespace nadixq {
 
-const SingleAdcVariant kSingleADC1Variant = {1, GUID_ACQ_INTERFACE_A, kInterfaceACodes,
-                                             SingleCalForm::kLong60, 9};
-const SingleAdcVariant kSingleADC2Variant = {2, GUID_ACQ_INTERFACE_B, kInterfaceBCodes,
-                                             SingleCalForm::kLong60, 13};
-const SingleAdcVariant kSingleADC5Variant = {5, GUID_ACQ_INTERFACE_B, kInterfaceBCodes,
-                                             SingleCalForm::kShort56, 0};
+namespace {
+
+constexpr SingleAdcVariant Variant(int32_t modelId, const platform::Guid& interfaceGuid,
+                                   const DriverCodes& codes, SingleCalForm calForm,
+                                   int32_t requiredBoardType) {
+    SingleAdcVariant variant{};
+    variant.modelId = modelId;
+    variant.interfaceGuid = interfaceGuid;
+    variant.codes = codes;
+    variant.calForm = calForm;
+    variant.requiredBoardType = requiredBoardType;
+    return variant;
+}
+
+}  // namespace
+
+const SingleAdcVariant kSingleADC1Variant =
+    Variant(/*modelId=*/1, GUID_ACQ_INTERFACE_A, kInterfaceACodes, SingleCalForm::kLong60,
+            /*requiredBoardType=*/9);
+const SingleAdcVariant kSingleADC2Variant =
+    Variant(/*modelId=*/2, GUID_ACQ_INTERFACE_B, kInterfaceBCodes, SingleCalForm::kLong60,
+            /*requiredBoardType=*/13);
+const SingleAdcVariant kSingleADC5Variant =
+    Variant(/*modelId=*/5, GUID_ACQ_INTERFACE_B, kInterfaceBCodes, SingleCalForm::kShort56,
+            /*requiredBoardType=*/0);
 
 namespace {
 

@@ -9,7 +9,9 @@ namespace nadixq {
 
 CLogFile::CLogFile() = default;
 
-CLogFile::~CLogFile() { CloseFile(); }
+CLogFile::~CLogFile() {
+    CloseFile();
+}
 
 std::FILE* CLogFile::OpenFile() {
     if (_fileName[0] == '\0') {

@@ -11,7 +11,7 @@
 namespace nadixq {
 
 class CLogFile {
-public:
+  public:
     CLogFile();
     virtual ~CLogFile();
     CLogFile(const CLogFile&) = delete;

@@ -17,7 +17,9 @@ NADIXQ_API double NADIXQ_CALL spectrometer_setGain(double gain) {
     return State()._gain;
 }
 
-NADIXQ_API double NADIXQ_CALL spectrometer_getGain(void) { return State()._gain; }
+NADIXQ_API double NADIXQ_CALL spectrometer_getGain(void) {
+    return State()._gain;
+}
 
 NADIXQ_API double NADIXQ_CALL spectrometer_setResolution(double resolution) {
     DebugTrace("nadixq setResolution %f", resolution);
@@ -26,7 +28,9 @@ NADIXQ_API double NADIXQ_CALL spectrometer_setResolution(double resolution) {
     return State()._resolution;
 }
 
-NADIXQ_API double NADIXQ_CALL spectrometer_getResolution(void) { return State()._resolution; }
+NADIXQ_API double NADIXQ_CALL spectrometer_getResolution(void) {
+    return State()._resolution;
+}
 
 NADIXQ_API int NADIXQ_CALL spectrometer_setPoints(int points) {
     DebugTrace("nadixq setPoints %d", points);
@@ -45,7 +49,9 @@ NADIXQ_API int NADIXQ_CALL spectrometer_setScans(int scans) {
     return scans;
 }
 
-NADIXQ_API int NADIXQ_CALL spectrometer_getScans(void) { return State()._scans; }
+NADIXQ_API int NADIXQ_CALL spectrometer_getScans(void) {
+    return State()._scans;
+}
 
 NADIXQ_API int NADIXQ_CALL spectrometer_setFiles(int files) {
     DebugTrace("nadixq setFiles %d", files);
@@ -53,7 +59,9 @@ NADIXQ_API int NADIXQ_CALL spectrometer_setFiles(int files) {
     return files;
 }
 
-NADIXQ_API int NADIXQ_CALL spectrometer_getFiles(void) { return State()._files; }
+NADIXQ_API int NADIXQ_CALL spectrometer_getFiles(void) {
+    return State()._files;
+}
 
 NADIXQ_API int NADIXQ_CALL spectrometer_setScanCompleteEventHandle(nadixq_handle handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
@@ -69,7 +77,9 @@ NADIXQ_API int NADIXQ_CALL spectrometer_setCoaddCompleteEventHandle(nadixq_handl
     return 0;
 }
 
-NADIXQ_API int NADIXQ_CALL spectrometer_getStatus(void) { return State()._status.load(); }
+NADIXQ_API int NADIXQ_CALL spectrometer_getStatus(void) {
+    return State()._status.load();
+}
 
 NADIXQ_API int NADIXQ_CALL spectrometer_getScanProgress(void) {
     return State()._scansComplete.load(std::memory_order_relaxed);
@@ -79,6 +89,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getFileProgress(void) {
     return State().filesComplete.load(std::memory_order_relaxed);
 }
 
-NADIXQ_API int NADIXQ_CALL spectrometer_execute(int) { return 0; }
+NADIXQ_API int NADIXQ_CALL spectrometer_execute(int) {
+    return 0;
+}
 
 }  // extern "C"

@@ -28,8 +28,8 @@ namespace nadixq::platform {
 using Event = void*;
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-constexpr uint32_t kWaitObject0 = 0;        // first (or only) event set
-constexpr uint32_t kWaitTimeout = 258;      // WAIT_TIMEOUT
+constexpr uint32_t kWaitObject0 = 0;           // first (or only) event set
+constexpr uint32_t kWaitTimeout = 258;         // WAIT_TIMEOUT
 constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
 
 // Creates an event. Returns null when the system has no resources left.
@@ -85,7 +85,7 @@ void Sleep(uint32_t milliseconds);
 // ----------------------------------------------------------------- locks --
 // A re-entrant lock (a critical section on Windows).
 class RecursiveLock {
-public:
+  public:
     RecursiveLock();
     ~RecursiveLock();
     RecursiveLock(const RecursiveLock&) = delete;
@@ -94,19 +94,19 @@ public:
     void Enter();
     void Leave();
 
-private:
+  private:
     void* _impl;
 };
 
 // Holds a RecursiveLock for a scope.
 class LockGuard {
-public:
+  public:
     explicit LockGuard(RecursiveLock& lock) : _lock(lock) { _lock.Enter(); }
     ~LockGuard() { _lock.Leave(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
 
-private:
+  private:
     RecursiveLock& _lock;
 };
 
@@ -158,7 +158,9 @@ struct Guid {
 
 using SystemDevice = void*;
 // Win32 INVALID_HANDLE_VALUE.
-inline SystemDevice InvalidSystemDevice() { return reinterpret_cast<SystemDevice>(~uintptr_t{0}); }
+inline SystemDevice InvalidSystemDevice() {
+    return reinterpret_cast<SystemDevice>(~uintptr_t{0});
+}
 
 // Finds member `memberIndex` of the device-interface class and opens it for
 // reading and writing. Returns the handle, or InvalidSystemDevice() with

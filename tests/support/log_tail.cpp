@@ -28,7 +28,9 @@ LogTail::LogTail() : _previous(std::filesystem::current_path()) {
     _start = LogSize();
 }
 
-LogTail::~LogTail() { std::filesystem::current_path(_previous); }
+LogTail::~LogTail() {
+    std::filesystem::current_path(_previous);
+}
 
 std::vector<std::string> LogTail::Lines() const {
     std::ifstream in(kLogPath, std::ios::binary);
@@ -47,6 +49,8 @@ EmptyClass::EmptyClass(const platform::Guid& cls) : _cls(cls), _previous(Registe
     UnregisterDriver(cls);
 }
 
-EmptyClass::~EmptyClass() { RegisterDriver(_cls, _previous); }
+EmptyClass::~EmptyClass() {
+    RegisterDriver(_cls, _previous);
+}
 
 }  // namespace nadixq::test

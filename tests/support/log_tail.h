@@ -15,7 +15,7 @@ namespace nadixq::test {
 // cases of one program side by side in one directory: each case reads the log
 // in a directory of its own, entered for the tail's lifetime.
 class LogTail {
-public:
+  public:
     LogTail();
     ~LogTail();
     LogTail(const LogTail&) = delete;
@@ -23,7 +23,7 @@ public:
 
     std::vector<std::string> Lines() const;
 
-private:
+  private:
     std::filesystem::path _previous;
     std::streamoff _start = 0;
 };
@@ -31,13 +31,13 @@ private:
 // Gives an interface class back to the operating system for the object's
 // lifetime, even when a built-in driver is registered for it.
 class EmptyClass {
-public:
+  public:
     explicit EmptyClass(const platform::Guid& cls);
     ~EmptyClass();
     EmptyClass(const EmptyClass&) = delete;
     EmptyClass& operator=(const EmptyClass&) = delete;
 
-private:
+  private:
     platform::Guid _cls;
     IDriver* _previous;
 };

@@ -6,14 +6,14 @@
 namespace nadixq::test {
 
 class ScriptedDriver::Session : public IDriverSession {
-public:
+  public:
     explicit Session(ScriptedDriver* driver) : _driver(driver) {}
     bool Control(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* error) override {
         return _driver->Answer(code, in, inSize, out, outSize, error);
     }
 
-private:
+  private:
     ScriptedDriver* _driver;
 };
 
@@ -63,7 +63,9 @@ std::vector<ScriptedDriver::Request> ScriptedDriver::RequestsWith(uint32_t code)
     return matching;
 }
 
-size_t ScriptedDriver::RequestCount(uint32_t code) const { return RequestsWith(code).size(); }
+size_t ScriptedDriver::RequestCount(uint32_t code) const {
+    return RequestsWith(code).size();
+}
 
 void ScriptedDriver::ClearRequests() {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -78,9 +80,9 @@ int ScriptedDriver::OpenCount() const {
 bool ScriptedDriver::WaitForRequests(uint32_t code, size_t count, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(_mutex);
     return _answered.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return static_cast<size_t>(std::count_if(_requests.begin(), _requests.end(),
-                                                 [&](const Request& r) { return r.code == code; })) >=
-               count;
+        return static_cast<size_t>(
+                   std::count_if(_requests.begin(), _requests.end(),
+                                 [&](const Request& r) { return r.code == code; })) >= count;
     });
 }
 

@@ -18,7 +18,7 @@
 namespace nadixq::test {
 
 class ScriptedDriver : public IDriver {
-public:
+  public:
     struct Request {
         uint32_t code;
         std::vector<uint8_t> in;
@@ -62,8 +62,8 @@ public:
     // Waits until at least `count` requests with `code` were answered.
     bool WaitForRequests(uint32_t code, size_t count, int timeoutMs = 20000) const;
 
-    std::unique_ptr<IDriverSession> Open(const platform::Guid& interfaceClass,
-                                         uint32_t memberIndex, uint32_t* error) override;
+    std::unique_ptr<IDriverSession> Open(const platform::Guid& interfaceClass, uint32_t memberIndex,
+                                         uint32_t* error) override;
 
     // Builds a transfer with `ifg_complete` = status and the samples of one
     // channel (single board), or of both channels (dual board).
@@ -71,7 +71,7 @@ public:
     static Reply DualTransferReply(uint32_t status, const std::vector<int16_t>& low = {},
                                    const std::vector<int16_t>& high = {});
 
-private:
+  private:
     class Session;
     bool Answer(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                 uint32_t* error);

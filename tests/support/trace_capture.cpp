@@ -6,9 +6,13 @@
 
 namespace nadixq::test {
 
-TraceCapture::TraceCapture() { platform::SetDebugSink(&TraceCapture::Sink, this); }
+TraceCapture::TraceCapture() {
+    platform::SetDebugSink(&TraceCapture::Sink, this);
+}
 
-TraceCapture::~TraceCapture() { platform::SetDebugSink(nullptr, nullptr); }
+TraceCapture::~TraceCapture() {
+    platform::SetDebugSink(nullptr, nullptr);
+}
 
 void TraceCapture::Sink(const char* message, void* context) {
     auto* self = static_cast<TraceCapture*>(context);

@@ -11,7 +11,7 @@
 namespace nadixq::test {
 
 class TraceCapture {
-public:
+  public:
     TraceCapture();
     ~TraceCapture();
     TraceCapture(const TraceCapture&) = delete;
@@ -29,7 +29,7 @@ public:
                  std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     void Clear();
 
-private:
+  private:
     static void Sink(const char* message, void* context);
 
     mutable std::mutex _mutex;

@@ -18,7 +18,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 void PrintUsage() {
     std::printf(
@@ -55,7 +57,8 @@ int main(int argc, char** argv) {
     std::memcpy(address.sun_path + 1, name, length);
     auto addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
-        std::fprintf(stderr, "nadixq-dbgview: cannot listen on @%s: %s (is another viewer running?)\n",
+        std::fprintf(stderr,
+                     "nadixq-dbgview: cannot listen on @%s: %s (is another viewer running?)\n",
                      name, std::strerror(errno));
         return 1;
     }

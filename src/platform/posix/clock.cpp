@@ -10,7 +10,9 @@ int64_t QueryCounter() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-int64_t QueryCounterFrequency() { return 1000000000LL; }
+int64_t QueryCounterFrequency() {
+    return 1000000000LL;
+}
 
 double WallClockMs() {
     timespec now{};

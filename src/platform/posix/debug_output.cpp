@@ -67,6 +67,8 @@ void SetDebugSink(DebugSink sink, void* context) {
     g_sinkInstalled.store(sink != nullptr, std::memory_order_release);
 }
 
-const char* DebugChannelName() { return TheChannel().name; }
+const char* DebugChannelName() {
+    return TheChannel().name;
+}
 
 }  // namespace nadixq::platform

@@ -38,9 +38,13 @@ int FirstSet(const Event* events, uint32_t count) {
 
 }  // namespace
 
-Event CreateManualResetEvent() { return new (std::nothrow) PosixEvent; }
+Event CreateManualResetEvent() {
+    return new (std::nothrow) PosixEvent;
+}
 
-void CloseEvent(Event event) { delete static_cast<PosixEvent*>(event); }
+void CloseEvent(Event event) {
+    delete static_cast<PosixEvent*>(event);
+}
 
 bool SetEvent(Event event) {
     if (event == nullptr) return false;

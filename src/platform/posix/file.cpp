@@ -11,8 +11,12 @@ bool CommitFile(std::FILE* file) {
     return fsync(fileno(file)) == 0;
 }
 
-uint32_t LastError() { return static_cast<uint32_t>(errno); }
+uint32_t LastError() {
+    return static_cast<uint32_t>(errno);
+}
 
-void SetLastError(uint32_t error) { errno = static_cast<int>(error); }
+void SetLastError(uint32_t error) {
+    errno = static_cast<int>(error);
+}
 
 }  // namespace nadixq::platform

@@ -5,9 +5,13 @@
 namespace nadixq::platform {
 namespace {
 
-__attribute__((constructor)) void OnLoad() { LoaderNotification(kProcessAttach); }
+__attribute__((constructor)) void OnLoad() {
+    LoaderNotification(kProcessAttach);
+}
 
-__attribute__((destructor)) void OnUnload() { LoaderNotification(kProcessDetach); }
+__attribute__((destructor)) void OnUnload() {
+    LoaderNotification(kProcessDetach);
+}
 
 }  // namespace
 }  // namespace nadixq::platform

@@ -29,7 +29,7 @@ struct ThreadState {
 // Marks the thread as ended on every way out of its routine, including the
 // unwinding of a cancellation.
 class EndMarker {
-public:
+  public:
     explicit EndMarker(std::shared_ptr<ThreadState> state) : _state(std::move(state)) {}
     ~EndMarker() {
         {
@@ -39,14 +39,15 @@ public:
         _state->endedChanged.notify_all();
     }
 
-private:
+  private:
     std::shared_ptr<ThreadState> _state;
 };
 
 void* ThreadRoutine(void* raw) {
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
     pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
-    std::unique_ptr<std::shared_ptr<ThreadState>> owner(static_cast<std::shared_ptr<ThreadState>*>(raw));
+    std::unique_ptr<std::shared_ptr<ThreadState>> owner(
+        static_cast<std::shared_ptr<ThreadState>*>(raw));
     EndMarker marker(*owner);
     ThreadState& state = **owner;
     uint32_t code = state.entry(state.argument);
@@ -57,7 +58,9 @@ struct ThreadHandle {
     std::shared_ptr<ThreadState> state;
 };
 
-ThreadState& StateOf(Thread thread) { return *static_cast<ThreadHandle*>(thread)->state; }
+ThreadState& StateOf(Thread thread) {
+    return *static_cast<ThreadHandle*>(thread)->state;
+}
 
 void SleepFor(uint32_t milliseconds) {
     timespec request{static_cast<time_t>(milliseconds / 1000),
@@ -152,6 +155,8 @@ void PollSleep(uint32_t milliseconds) {
     TestCancel();
 }
 
-void Sleep(uint32_t milliseconds) { SleepFor(milliseconds); }
+void Sleep(uint32_t milliseconds) {
+    SleepFor(milliseconds);
+}
 
 }  // namespace nadixq::platform
