@@ -1,24 +1,7 @@
-# Cross-compiles for Windows with Debian's MinGW-w64 (x86_64). The posix thread
-# model of the compiler is used: the library and its tests rely on std::mutex
-# and std::condition_variable, which the win32 model of GCC 12 lacks.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles the library and its tests with Debian's MinGW-w64 (x86_64).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(NADIXQ_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${NADIXQ_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${NADIXQ_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${NADIXQ_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${NADIXQ_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Programs and the DLL carry the compiler's support libraries (libgcc,
-# libstdc++, winpthread) inside, so that they need only system DLLs at run time.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Programs built here run on Linux under Wine, in a prefix of their own inside
 # the build folder (created on first use), with Wine's own messages silenced
