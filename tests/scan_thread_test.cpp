@@ -222,7 +222,8 @@ TEST_F(ScanThreadTest, TimeStampIsTheFirstScanOfTheFile) {
     std::vector<double> times = device->CompletionTimesMs();
     ASSERT_EQ(times.size(), 2u);
     ASSERT_GE(times[1] - times[0], 150.0);  // 39 polls of at least 5 ms
-    EXPECT_NEAR(scan->GetTimestamp(), times[0], 5.0);
+    // Far nearer the first scan than the second, 150 ms later; generous for load.
+    EXPECT_NEAR(scan->GetTimestamp(), times[0], 50.0);
 }
 
 TEST_F(ScanThreadTest, DriverFailureEndsTheScansOfACountedRun) {
