@@ -18,10 +18,17 @@
 
 #include "diagnostics/log_file.h"
 #include "interface/nadixq.h"
+#include "support/shared_library.h"
 
 namespace {
 
 constexpr const char* kChildVariable = "NADIXQ_DLL_CHILD";
+
+// A thread routine has the system's calling convention (__stdcall on 32-bit
+// Windows), which a lambda does not convert to.
+DWORD WINAPI EmptyThread(LPVOID) {
+    return 0;
+}
 
 bool IsChild() {
     const char* value = std::getenv(kChildVariable);
@@ -70,14 +77,6 @@ const char* const kPlainExports[] = {"spectrometer_setGain",
 
 // The processing functions keep their C++ names: the 32-bit DLL exports the
 // names 32-bit Windows compilers give them, the 64-bit DLL its compiler's own.
-std::vector<const char*> ProcessingExports() {
-    if (sizeof(void*) == 4) {
-        return {"?FindZPD@@YGHPANHHHH@Z", "?BaselineCorrectIfg@@YGHPANHH@Z",
-                "?GaussianApodize@@YGHPANHN@Z"};
-    }
-    return {"_Z7FindZPDPdiiii", "_Z18BaselineCorrectIfgPdii", "_Z15GaussianApodizePdid"};
-}
-
 // Runs in the debugged child: load the DLL, call through its exports, start a
 // thread (attach and detach notifications), unload.
 TEST(DllChild, LoadCallUnload) {
@@ -87,7 +86,9 @@ TEST(DllChild, LoadCallUnload) {
     for (const char* name : kPlainExports) {
         EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
     }
-    for (const char* name : ProcessingExports()) {
+    const nadixq::test::ProcessingExportNames processing = nadixq::test::ProcessingExports();
+    for (const char* name :
+         {processing.findZpd, processing.baselineCorrectIfg, processing.gaussianApodize}) {
         EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
     }
 
@@ -97,8 +98,7 @@ TEST(DllChild, LoadCallUnload) {
     ASSERT_NE(setScans, nullptr);
     EXPECT_EQ(setScans(7), 7);
 
-    HANDLE thread = CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, EmptyThread, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
     CloseHandle(thread);

@@ -17,6 +17,10 @@ namespace {
 
 namespace platform = nadixq::platform;
 
+// An APC routine has the system's calling convention (__stdcall on 32-bit
+// Windows), which a lambda does not convert to.
+void CALLBACK EmptyApc(ULONG_PTR) {}
+
 TEST(WindowsEvents, AreManualResetEventObjects) {
     platform::Event event = platform::CreateManualResetEvent();
     ASSERT_NE(event, nullptr);
@@ -175,7 +179,7 @@ TEST(WindowsThreads, ForcedEndOfAnEndedThreadAndPollSleepOutsideAnEndDoNothing) 
     EXPECT_TRUE(platform::WaitForThread(nullptr, 0));
 
     // An unrelated APC only cuts one poll sleep short; the thread goes on.
-    QueueUserAPC([](ULONG_PTR) {}, GetCurrentThread(), 0);
+    QueueUserAPC(EmptyApc, GetCurrentThread(), 0);
     platform::PollSleep(1);
     SUCCEED();
 }

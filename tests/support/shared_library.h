@@ -6,6 +6,16 @@
 
 namespace nadixq::test {
 
+// The names under which the library exports its three processing functions:
+// those a 32-bit Windows C++ compiler gives them in the 32-bit DLL, the
+// compiler's own C++ names everywhere else.
+struct ProcessingExportNames {
+    const char* findZpd;
+    const char* baselineCorrectIfg;
+    const char* gaussianApodize;
+};
+ProcessingExportNames ProcessingExports();
+
 class SharedLibrary {
   public:
     explicit SharedLibrary(const char* path);  // Loaded() tells whether it worked

@@ -4,6 +4,10 @@
 
 namespace nadixq::test {
 
+ProcessingExportNames ProcessingExports() {
+    return {"_Z7FindZPDPdiiii", "_Z18BaselineCorrectIfgPdii", "_Z15GaussianApodizePdid"};
+}
+
 SharedLibrary::SharedLibrary(const char* path) {
     _handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (_handle == nullptr) {

@@ -5,6 +5,14 @@
 
 namespace nadixq::test {
 
+ProcessingExportNames ProcessingExports() {
+    if (sizeof(void*) == 4) {
+        return {"?FindZPD@@YGHPANHHHH@Z", "?BaselineCorrectIfg@@YGHPANHH@Z",
+                "?GaussianApodize@@YGHPANHN@Z"};
+    }
+    return {"_Z7FindZPDPdiiii", "_Z18BaselineCorrectIfgPdii", "_Z15GaussianApodizePdid"};
+}
+
 SharedLibrary::SharedLibrary(const char* path) {
     // The build's paths are Unix paths; with Windows separators Wine finds
     // them from the root of the current drive, which is the Unix file system.
