@@ -28,5 +28,16 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${need[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# Packages of a foreign architecture (wine32:i386) need it enabled first.
+for pkg in "${need[@]}"; do
+  case "$pkg" in
+    *:*)
+      arch=${pkg##*:}
+      if [ "$arch" != "$(dpkg --print-architecture)" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        dpkg --add-architecture "$arch"
+      fi
+      ;;
+  esac
+done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${need[@]}"

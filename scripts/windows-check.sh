@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # The Windows side of `make check`:
-#  1. cross-builds the shipped 32-bit nadixq.dll with MinGW-w64 (i686) and
-#     checks its export table (exactly the 32 names hosts link against) and its
-#     import table (system DLLs only);
-#  2. cross-builds the same sources and the test suite for x86-64 and runs the
-#     tests under wine64, in a Wine prefix inside the build folder (64-bit
-#     Linux hosts run no 32-bit Windows programs, so that build is the one
-#     that runs);
-#  3. checks the DLL's debugger lines as Wine's debug channel shows them.
-# Installs its Debian packages when they are missing and it runs as root.
-# Skips the Wine part, saying so, only when Wine cannot start a program at all.
+#  1. cross-builds the shipped 32-bit nadixq.dll and the test suite with
+#     MinGW-w64 (i686, SSE2 arithmetic), checks the DLL's export table (exactly
+#     the 32 names hosts link against) and its import table (system DLLs only),
+#     and runs the suite under 32-bit Wine: the tests linked with the same
+#     objects, the DLL bound late and called through its exports, and a C host
+#     linked with the import library;
+#  2. does the same for x86-64 under wine64, the one place where the Win32
+#     layer runs with 64-bit handles and pointers;
+#  3. checks the 32-bit DLL's debugger lines as Wine's debug channel shows them.
+# Each build has its own Wine prefix inside its folder. Installs its Debian
+# packages (i386 multiarch for wine32 included) when they are missing and it
+# runs as root. Skips the Wine runs, saying so, only when Wine cannot start a
+# program at all.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,18 +23,18 @@ JOBS=${JOBS:-$(nproc)}
 case "$BUILD_WIN32" in /*) ;; *) BUILD_WIN32="$root/$BUILD_WIN32" ;; esac
 case "$BUILD_WIN64" in /*) ;; *) BUILD_WIN64="$root/$BUILD_WIN64" ;; esac
 
-NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest" \
+NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest" \
   bash scripts/install-deps.sh
 
 step() { printf '\n== windows-check: %s\n' "$*"; }
 fail() { printf 'windows-check: FAILED: %s\n' "$*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- i686 DLL --
-step "32-bit DLL (MinGW-w64 i686)"
+step "32-bit DLL and the test suite (MinGW-w64 i686)"
 cmake -S . -B "$BUILD_WIN32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNADIXQ_BUILD_TESTS=OFF -DNADIXQ_BUILD_TOOLS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNADIXQ_BUILD_TESTS=ON -DNADIXQ_BUILD_TOOLS=OFF \
   -DNADIXQ_BUILD_BENCH=OFF >/dev/null
-cmake --build "$BUILD_WIN32" -j "$JOBS" --target nadixq
+cmake --build "$BUILD_WIN32" -j "$JOBS"
 
 dll32="$BUILD_WIN32/nadixq.dll"
 dump=$(objdump -p "$dll32")
@@ -106,57 +109,69 @@ cmake -S . -B "$BUILD_WIN64" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-min
 cmake --build "$BUILD_WIN64" -j "$JOBS"
 check_imports "$BUILD_WIN64/nadixq.dll"
 
-# ---------------------------------------------------------------- Wine run --
-step "test suite under Wine"
-wine=""
-for candidate in wine64 /usr/lib/wine/wine64 wine; do
-  if command -v "$candidate" >/dev/null 2>&1; then
-    wine=$(command -v "$candidate")
-    break
-  fi
-done
-export WINEPREFIX="$BUILD_WIN64/wine-prefix"
+# --------------------------------------------------------------- Wine runs --
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine's server for the prefix lingers a few seconds after its last program;
-# wait for it, so that nothing of the check outlives the script.
-await_wineserver() {
-  local server
+# Wine's server for a prefix lingers a few seconds after its last program;
+# wait for each, so that nothing of the check outlives the script.
+prefixes=()
+await_wineservers() {
+  local server prefix
   server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-  if [ -x "$server" ]; then timeout 60 "$server" -w >/dev/null 2>&1 || true; fi
+  [ -x "$server" ] || return 0
+  for prefix in "${prefixes[@]}"; do
+    WINEPREFIX=$prefix timeout 60 "$server" -w >/dev/null 2>&1 || true
+  done
 }
-trap await_wineserver EXIT
+trap await_wineservers EXIT
 
-if [ -z "$wine" ]; then
-  echo "windows-check: SKIPPED the Wine run: no wine64 on this machine (the builds and table checks passed)"
-  exit 0
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "creating the Wine prefix $WINEPREFIX"
-  timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || true
-fi
-probe=$(timeout 120 "$wine" cmd.exe /c echo nadixq-wine-runs 2>/dev/null | tr -d '\r' || true)
-if [ "$probe" != "nadixq-wine-runs" ]; then
-  echo "windows-check: SKIPPED the Wine run: wine cannot start a program here (the builds and table checks passed)"
-  exit 0
-fi
+# wine_ready <wine> <prefix> <arch>: creates the prefix when it is new and
+# tells whether Wine starts a program in it.
+wine_ready() {
+  local wine=$1 prefix=$2 arch=$3 probe
+  [ -x "$wine" ] || return 1
+  prefixes+=("$prefix")
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "creating the Wine prefix $prefix ($arch)"
+    WINEPREFIX=$prefix WINEARCH=$arch timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || true
+  fi
+  probe=$(WINEPREFIX=$prefix WINEARCH=$arch timeout 120 "$wine" cmd.exe /c echo nadixq-wine-runs \
+    2>/dev/null | tr -d '\r' || true)
+  [ "$probe" = "nadixq-wine-runs" ]
+}
 
-wine_start=$SECONDS
-ctest --test-dir "$BUILD_WIN64" --output-on-failure -j "$JOBS"
-echo "test suite under Wine: $((SECONDS - wine_start)) s"
+# run_suite <build folder> <wine> <arch>: the build's tests under Wine.
+run_suite() {
+  local build=$1 wine=$2 arch=$3 start=$SECONDS
+  if ! wine_ready "$wine" "$build/wine-prefix" "$arch"; then
+    echo "windows-check: SKIPPED the $arch test run: Wine cannot start a program here (the builds and table checks passed)"
+    return 1
+  fi
+  step "test suite under Wine ($arch)"
+  ctest --test-dir "$build" --output-on-failure -j "$JOBS"
+  echo "test suite under Wine ($arch): $((SECONDS - start)) s"
+}
+
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+ran32=1
+run_suite "$BUILD_WIN32" "$wine32" win32 || ran32=0
+run_suite "$BUILD_WIN64" "$wine64" win64 || true
 
 # The DLL's lines on the debugger channel, as Wine's debug channel prints them:
 # the debugged-host part of the DLL test loads the DLL, calls an export, runs a
 # thread and unloads it.
-step "debugger lines through WINEDEBUG=+debugstr"
-trace="$BUILD_WIN64/tests/debugstr.txt"
-(cd "$BUILD_WIN64/tests/work/windows_dll_test" &&
-  WINEDEBUG=+debugstr NADIXQ_DLL_CHILD=1 timeout 120 "$wine" ../../windows_dll_test.exe \
-    --gtest_filter=DllChild.LoadCallUnload >/dev/null 2>"$trace") ||
-  fail "the DLL host under WINEDEBUG=+debugstr failed (see $trace)"
-for line in 'nadixq: DLL PROCESS ATTACH' 'nadixq setScans 7' 'nadixq: DLL THREAD ATTACH' \
-  'nadixq: DLL THREAD DETACH' 'nadixq: DLL PROCESS DETACH'; do
-  grep -qF "OutputDebugStringA \"$line\\n\"" "$trace" || fail "no debugger line \"$line\" in $trace"
-done
-echo "debugger lines: attach, export call, thread attach and detach, detach"
+if [ "$ran32" -eq 1 ]; then
+  step "debugger lines through WINEDEBUG=+debugstr"
+  trace="$BUILD_WIN32/tests/debugstr.txt"
+  (cd "$BUILD_WIN32/tests/work/windows_dll_test" &&
+    WINEPREFIX="$BUILD_WIN32/wine-prefix" WINEDEBUG=+debugstr NADIXQ_DLL_CHILD=1 timeout 120 \
+      "$wine32" ../../windows_dll_test.exe --gtest_filter=DllChild.LoadCallUnload >/dev/null 2>"$trace") ||
+    fail "the DLL host under WINEDEBUG=+debugstr failed (see $trace)"
+  for line in 'nadixq: DLL PROCESS ATTACH' 'nadixq setScans 7' 'nadixq: DLL THREAD ATTACH' \
+    'nadixq: DLL THREAD DETACH' 'nadixq: DLL PROCESS DETACH'; do
+    grep -qF "OutputDebugStringA \"$line\\n\"" "$trace" || fail "no debugger line \"$line\" in $trace"
+  done
+  echo "debugger lines: attach, export call, thread attach and detach, detach"
+fi
 step "passed"
