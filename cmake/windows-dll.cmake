@@ -1,4 +1,4 @@
-# The Windows DLL: its name, its export table and its import library.
+# The Windows DLL: its name, its export table and its import libraries.
 #
 # The 32-bit DLL's export table is exactly the module-definition file: the
 # undecorated spectrometer_ names and the C++ names of the processing
@@ -9,49 +9,67 @@ set(NADIXQ_DEF ${PROJECT_SOURCE_DIR}/src/interface/nadixq.def)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_compile_definitions(nadixq_objects PRIVATE NADIXQ_EXPORTS_BY_DEF)
-  # Each export line of the .def: "exported-name = compiler-symbol".
-  file(STRINGS ${NADIXQ_DEF} nadixq_def_exports REGEX "^[ \t]+[^ \t;]+ = [^ \t]+$")
+
+  # Each export line of the .def reads "exported-name = compiler-symbol",
+  # the symbol carrying the @N of a __stdcall function. From them:
+  #  - msvc_def: the exported names, for MSVC's linker, which finds a
+  #    __stdcall function by its plain name and writes the import library;
+  #  - gnu_import_def: for hosts built with GCC, which ask for the decorated
+  #    symbols (_spectrometer_getGain@0, the GCC names of the processing
+  #    functions); dlltool -k drops the @N from the name each imports, and
+  #    "==" names the export where it differs;
+  #  - msvc_import_def: the same for hosts built with MSVC, whose C++ names of
+  #    the processing functions are their export names.
+  file(STRINGS ${NADIXQ_DEF} def_exports REGEX "^[ \t]+[^ \t;]+ = [^ \t]+$")
+  set(def_head "LIBRARY nadixq.dll\nEXPORTS\n")
+  set(msvc_def "${def_head}")
+  set(gnu_import_def "${def_head}")
+  set(msvc_import_def "${def_head}")
+  foreach(line IN LISTS def_exports)
+    string(REGEX REPLACE "^[ \t]+([^ \t]+) = ([^ \t]+)$" "\\1;\\2" pair "${line}")
+    list(GET pair 0 exported)
+    list(GET pair 1 symbol)
+    string(APPEND msvc_def "    ${exported}\n")
+    string(REGEX REPLACE "@[0-9]+$" "" undecorated "${symbol}")
+    if(undecorated STREQUAL exported)
+      string(APPEND gnu_import_def "    ${symbol}\n")
+      string(APPEND msvc_import_def "    ${symbol}\n")
+    else()
+      string(APPEND gnu_import_def "    ${symbol} == ${exported}\n")
+      string(APPEND msvc_import_def "    ${exported}\n")
+    endif()
+  endforeach()
+
   if(MSVC)
-    # MSVC's own symbols already carry the exported names (it finds a
-    # __stdcall function by its plain name), so its file is the left-hand
-    # sides of the MinGW one, and its linker writes an import library that
-    # hosts compiled with MSVC link against.
-    set(msvc_def "LIBRARY nadixq.dll\nEXPORTS\n")
-    foreach(line IN LISTS nadixq_def_exports)
-      string(REGEX REPLACE "^[ \t]+([^ \t]+) = .*$" "    \\1" line "${line}")
-      string(APPEND msvc_def "${line}\n")
-    endforeach()
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/nadixq_msvc.def "${msvc_def}")
     target_sources(nadixq PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/nadixq_msvc.def)
   else()
     target_sources(nadixq PRIVATE ${NADIXQ_DEF})
     set_target_properties(nadixq PROPERTIES LINK_DEPENDS ${NADIXQ_DEF})
 
-    # A host compiled against nadixq.h calls the __stdcall functions by their
-    # decorated symbols (_spectrometer_getGain@0, and the compiler's C++ name
-    # of each processing function), while the import library GNU ld writes
-    # from the .def knows the exported names only. dlltool writes the import
-    # library from the compiler's symbols instead: -k drops the @N from the
-    # name each one imports, and "==" names the export where it differs.
-    set(import_def "LIBRARY nadixq.dll\nEXPORTS\n")
-    foreach(line IN LISTS nadixq_def_exports)
-      string(REGEX REPLACE "^[ \t]+([^ \t]+) = ([^ \t]+)$" "\\1;\\2" pair "${line}")
-      list(GET pair 0 exported)
-      list(GET pair 1 symbol)
-      string(REGEX REPLACE "@[0-9]+$" "" undecorated "${symbol}")
-      if(undecorated STREQUAL exported)
-        string(APPEND import_def "    ${symbol}\n")
-      else()
-        string(APPEND import_def "    ${symbol} == ${exported}\n")
-      endif()
-    endforeach()
-    set(NADIXQ_IMPORT_DEF ${CMAKE_CURRENT_BINARY_DIR}/nadixq_import.def)
-    file(WRITE ${NADIXQ_IMPORT_DEF} "${import_def}")
+    # GNU ld's own import library would know the exported names only.
+    set(gnu_import_def_file ${CMAKE_CURRENT_BINARY_DIR}/nadixq_import.def)
+    file(WRITE ${gnu_import_def_file} "${gnu_import_def}")
     add_custom_command(TARGET nadixq POST_BUILD
-      COMMAND ${CMAKE_DLLTOOL} -k -d ${NADIXQ_IMPORT_DEF} -D nadixq.dll
+      COMMAND ${CMAKE_DLLTOOL} -k -d ${gnu_import_def_file} -D nadixq.dll
               -l $<TARGET_LINKER_FILE:nadixq>
-      COMMENT "Import library from the decorated names"
+      COMMENT "Import library for GCC hosts"
       VERBATIM)
+
+    # nadixq.lib for MSVC hosts, in MSVC's format, where llvm-dlltool is
+    # installed. GNU ld does not read the aliases that the GCC names would
+    # need in that format, so each compiler family keeps its own file.
+    find_program(NADIXQ_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 llvm-dlltool-15)
+    if(NADIXQ_LLVM_DLLTOOL)
+      set(msvc_import_def_file ${CMAKE_CURRENT_BINARY_DIR}/nadixq_msvc_import.def)
+      file(WRITE ${msvc_import_def_file} "${msvc_import_def}")
+      set(NADIXQ_MSVC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/nadixq.lib)
+      add_custom_command(TARGET nadixq POST_BUILD
+        COMMAND ${NADIXQ_LLVM_DLLTOOL} -m i386 -k -d ${msvc_import_def_file}
+                -l ${NADIXQ_MSVC_IMPORT_LIBRARY}
+        COMMENT "Import library for MSVC hosts"
+        VERBATIM)
+    endif()
   endif()
 endif()
 

@@ -23,7 +23,7 @@ JOBS=${JOBS:-$(nproc)}
 case "$BUILD_WIN32" in /*) ;; *) BUILD_WIN32="$root/$BUILD_WIN32" ;; esac
 case "$BUILD_WIN64" in /*) ;; *) BUILD_WIN64="$root/$BUILD_WIN64" ;; esac
 
-NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest" \
+NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest clang lld llvm" \
   bash scripts/install-deps.sh
 
 step() { printf '\n== windows-check: %s\n' "$*"; }
