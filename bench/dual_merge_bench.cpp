@@ -32,7 +32,8 @@ struct LowChannelSum {
     int points = 0;
     std::vector<double> sum;
 
-    static void Hook(void* context, int, const int16_t* low, const int16_t*, int count) {
+    static void NADIXQ_SIM_CALL Hook(void* context, int, const int16_t* low, const int16_t*,
+                                     int count) {
         auto* self = static_cast<LowChannelSum*>(context);
         if (self->start + self->points > count) return;
         for (int k = 0; k < self->points; ++k) self->sum[k] += low[self->start + k];

@@ -6,6 +6,20 @@
 # what the header marks for export.
 set_target_properties(nadixq PROPERTIES PREFIX "")
 set(NADIXQ_DEF ${PROJECT_SOURCE_DIR}/src/interface/nadixq.def)
+if(NADIXQ_SIM)
+  # The simulator flavour exports the simulator's control functions too.
+  set(NADIXQ_SIM_DEF ${PROJECT_SOURCE_DIR}/src/sim/nadixq_sim.def)
+  file(READ ${NADIXQ_DEF} def_text)
+  file(STRINGS ${NADIXQ_SIM_DEF} sim_exports REGEX "^[ \t]+[^ \t;]+ = [^ \t]+$")
+  foreach(line IN LISTS sim_exports)
+    string(APPEND def_text "${line}\n")
+  endforeach()
+  # Written only when it changed, so that a new configure does not relink.
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/nadixq_with_simulator.def.new "${def_text}")
+  set(NADIXQ_DEF ${CMAKE_CURRENT_BINARY_DIR}/nadixq_with_simulator.def)
+  configure_file(${NADIXQ_DEF}.new ${NADIXQ_DEF} COPYONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${NADIXQ_SIM_DEF})
+endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_compile_definitions(nadixq_objects PRIVATE NADIXQ_EXPORTS_BY_DEF)

@@ -102,6 +102,36 @@ TEST(DriverChannel, ScriptedDriverRestoresThePreviousRegistration) {
     EXPECT_EQ(nadixq::RegisteredDriver(GUID_ACQ_INTERFACE_A), nullptr);
 }
 
+// Real hardware first: the fallback (the simulated instrument of the
+// simulator DLL) answers only where the class's own driver, registered or the
+// system's discovery, reports that no board is there at all.
+TEST(DriverChannel, FallbackDriverAnswersOnlyWhereNoBoardIsPresent) {
+    EmptyClass empty(GUID_ACQ_INTERFACE_A);
+    ScriptedDriver simulated(GUID_ACQ_INTERFACE_A);
+    nadixq::UnregisterDriver(GUID_ACQ_INTERFACE_A);
+    nadixq::RegisterFallbackDriver(GUID_ACQ_INTERFACE_A, &simulated);
+    auto openA = [](uint32_t* error) {
+        DeviceHandle handle = OpenDeviceInterface(GUID_ACQ_INTERFACE_A, 0, error);
+        const bool valid = IsValidDeviceHandle(handle);
+        nadixq::CloseDevice(handle);
+        return valid;
+    };
+    uint32_t error = 77;
+    EXPECT_TRUE(openA(&error));  // the system has no board of the class
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(simulated.OpenCount(), 1);
+
+    ScriptedDriver real(GUID_ACQ_INTERFACE_A);  // a board that is present
+    EXPECT_TRUE(openA(&error));
+    EXPECT_EQ(real.OpenCount(), 1);
+    real.SetOpenError(5);  // present but refusing: its error, not a stand-in
+    EXPECT_FALSE(openA(&error));
+    EXPECT_EQ(error, 5u);
+    real.SetOpenError(259);  // gone
+    EXPECT_TRUE(openA(&error));
+    EXPECT_EQ(simulated.OpenCount(), 2);
+}
+
 TEST(DriverRecords, InterfaceGuidsHaveTheirRegisteredBytes) {
     // Discovery compares these bytes with the driver's registration; a
     // swapped half would make every board unreachable.

@@ -33,7 +33,8 @@ struct Delivered {
     int scans = 0;
     std::vector<std::vector<double>> low, high;  // per file
 
-    static void Hook(void* context, int, const int16_t* low, const int16_t* high, int count) {
+    static void NADIXQ_SIM_CALL Hook(void* context, int, const int16_t* low, const int16_t* high,
+                                     int count) {
         auto* self = static_cast<Delivered*>(context);
         const int file = self->scans / self->scansPerFile;
         ++self->scans;

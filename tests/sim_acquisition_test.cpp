@@ -32,7 +32,8 @@ constexpr int kFiles = 3;
 // Every scan the board delivered, by the board's scan counter.
 class DeliveredScans {
   public:
-    static void Hook(void* context, int scan, const int16_t* low, const int16_t* high, int count) {
+    static void NADIXQ_SIM_CALL Hook(void* context, int scan, const int16_t* low,
+                                     const int16_t* high, int count) {
         auto* self = static_cast<DeliveredScans*>(context);
         std::lock_guard<std::mutex> lock(self->_mutex);
         Scan& entry = self->_scans[scan];

@@ -379,7 +379,8 @@ struct HookLog {
     bool sawHigh = false;
 };
 
-void RecordTransfer(void* context, int scan, const int16_t* low, const int16_t* high, int count) {
+void NADIXQ_SIM_CALL RecordTransfer(void* context, int scan, const int16_t* low,
+                                    const int16_t* high, int count) {
     auto* log = static_cast<HookLog*>(context);
     log->scans.push_back(scan);
     log->lastLow.assign(low, low + count);

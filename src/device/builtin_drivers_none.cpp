@@ -6,4 +6,8 @@ namespace nadixq {
 
 void RegisterBuiltInDrivers() {}
 
+const char* BuiltInDriversNotice() {
+    return nullptr;
+}
+
 }  // namespace nadixq

@@ -9,10 +9,12 @@ namespace nadixq {
 namespace {
 
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNoMoreItems = 259;
 
 struct Registration {
     platform::Guid interfaceClass;
     IDriver* driver;
+    IDriver* fallback;
 };
 
 struct Registry {
@@ -50,18 +52,26 @@ struct Channel {
     platform::SystemDevice system = platform::InvalidSystemDevice();
 };
 
+// The class's entry, made when missing (null when the table is full).
+// Called with the registry's mutex held.
+Registration* EntryLocked(Registry& registry, const platform::Guid& interfaceClass, bool make) {
+    for (int i = 0; i < registry.count; ++i) {
+        if (SameGuid(registry.entries[i].interfaceClass, interfaceClass)) {
+            return &registry.entries[i];
+        }
+    }
+    if (!make || registry.count == 4) return nullptr;
+    Registration* entry = &registry.entries[registry.count++];
+    *entry = {interfaceClass, nullptr, nullptr};
+    return entry;
+}
+
 }  // namespace
 
 void RegisterDriver(const platform::Guid& interfaceClass, IDriver* driver) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    for (int i = 0; i < registry.count; ++i) {
-        if (SameGuid(registry.entries[i].interfaceClass, interfaceClass)) {
-            registry.entries[i].driver = driver;
-            return;
-        }
-    }
-    if (registry.count < 4) registry.entries[registry.count++] = {interfaceClass, driver};
+    if (Registration* entry = EntryLocked(registry, interfaceClass, true)) entry->driver = driver;
 }
 
 void UnregisterDriver(const platform::Guid& interfaceClass) {
@@ -71,12 +81,21 @@ void UnregisterDriver(const platform::Guid& interfaceClass) {
 IDriver* RegisteredDriver(const platform::Guid& interfaceClass) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    for (int i = 0; i < registry.count; ++i) {
-        if (SameGuid(registry.entries[i].interfaceClass, interfaceClass)) {
-            return registry.entries[i].driver;
-        }
-    }
-    return nullptr;
+    Registration* entry = EntryLocked(registry, interfaceClass, false);
+    return entry != nullptr ? entry->driver : nullptr;
+}
+
+void RegisterFallbackDriver(const platform::Guid& interfaceClass, IDriver* driver) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    if (Registration* entry = EntryLocked(registry, interfaceClass, true)) entry->fallback = driver;
+}
+
+IDriver* FallbackDriver(const platform::Guid& interfaceClass) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    Registration* entry = EntryLocked(registry, interfaceClass, false);
+    return entry != nullptr ? entry->fallback : nullptr;
 }
 
 DeviceHandle OpenDeviceInterface(const platform::Guid& interfaceClass, uint32_t memberIndex,
@@ -88,12 +107,20 @@ DeviceHandle OpenDeviceInterface(const platform::Guid& interfaceClass, uint32_t 
         return InvalidDeviceHandle();
     }
     if (IDriver* driver = RegisteredDriver(interfaceClass)) {
-        status = 259;
+        status = kErrorNoMoreItems;
         channel->session = driver->Open(interfaceClass, memberIndex, &status);
-        if (!channel->session && status == 0) status = 259;
+        if (!channel->session && status == 0) status = kErrorNoMoreItems;
     } else {
         channel->system = platform::OpenSystemDevice(interfaceClass, memberIndex, &status);
         if (channel->system == platform::InvalidSystemDevice() && status == 0) status = 110;
+    }
+    // Only where nothing of the class is present: a board that is there but
+    // fails to open keeps its error rather than being replaced unnoticed.
+    if (status == kErrorNoMoreItems) {
+        if (IDriver* fallback = FallbackDriver(interfaceClass)) {
+            channel->session = fallback->Open(interfaceClass, memberIndex, &status);
+            if (!channel->session && status == 0) status = kErrorNoMoreItems;
+        }
     }
     if (error != nullptr) *error = status;
     if (status != 0) return InvalidDeviceHandle();

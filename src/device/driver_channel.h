@@ -1,8 +1,12 @@
 // The one way a board reaches its driver: open member 0 of an interface class,
-// send synchronous control requests, close. Behind it stand the drivers
-// registered in-process (the simulated instrument on POSIX, a test's scripted
-// driver anywhere) and, for classes with no registered driver, the operating
-// system's own (SetupDi and DeviceIoControl on Windows; none on POSIX).
+// send synchronous control requests, close. Behind it stand, in this order:
+//  1. the driver registered in-process for the class (the simulated
+//     instrument on POSIX, a test's scripted driver anywhere), or else the
+//     operating system's own (SetupDi and DeviceIoControl on Windows; none on
+//     POSIX);
+//  2. where that finds no board at all, the class's fallback driver (the
+//     simulated instrument of the Windows DLL built with it), so that real
+//     hardware that is present always wins over the simulation.
 #pragma once
 
 #include <cstdint>
@@ -61,8 +65,17 @@ void RegisterDriver(const platform::Guid& interfaceClass, IDriver* driver);
 void UnregisterDriver(const platform::Guid& interfaceClass);
 IDriver* RegisteredDriver(const platform::Guid& interfaceClass);
 
+// The driver that answers a class only where its own driver reports that no
+// board is there (ERROR_NO_MORE_ITEMS); null removes it. Not owned.
+void RegisterFallbackDriver(const platform::Guid& interfaceClass, IDriver* driver);
+IDriver* FallbackDriver(const platform::Guid& interfaceClass);
+
 // Registers the drivers that come with the library (the simulated instrument
-// where the platform has no real one). Called once, before the first lookup.
+// where the platform has no real one, or behind the real one in the
+// simulator build of the Windows DLL). Called once, before the first lookup.
 void RegisterBuiltInDrivers();
+// The line the library traces after its load notification to say which
+// drivers it brings, or null for none (the production Windows DLL).
+const char* BuiltInDriversNotice();
 
 }  // namespace nadixq

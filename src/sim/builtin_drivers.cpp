@@ -9,4 +9,9 @@ void RegisterBuiltInDrivers() {
     sim::InstallSimulatedInstrument();
 }
 
+// The simulated board is all there is on POSIX; nothing to tell apart.
+const char* BuiltInDriversNotice() {
+    return nullptr;
+}
+
 }  // namespace nadixq

@@ -1,5 +1,6 @@
 #include "sim/sim_board.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -341,10 +342,13 @@ bool CSimBoard::GetIfg(void* out, uint32_t outSize, uint32_t* error, bool* deliv
     header.scan_num = static_cast<uint16_t>(_scanCount);
     const int64_t frequency =
         platform::QueryCounterFrequency() > 0 ? platform::QueryCounterFrequency() : 1;
-    header.time_count = static_cast<uint16_t>(_clock.Period() * 1000 / frequency);  // ms per scan
+    const double periodSeconds =
+        static_cast<double>(_clock.Period()) / static_cast<double>(frequency);
+    // ms per scan, as a 16-bit counter would hold it; us per scan.
+    header.time_count = static_cast<uint16_t>(static_cast<uint32_t>(periodSeconds * 1e3) & 0xFFFFu);
     header.ram_end = kRamStart + 2u * static_cast<uint32_t>(_generator.Extent());
     header.pts = _config.points;
-    header.tttt = static_cast<uint32_t>(_clock.Period() * 1000000 / frequency);  // us per scan
+    header.tttt = static_cast<uint32_t>(std::min(periodSeconds * 1e6, 4294967295.0));
     header.safe = kSafeWord;
     header.err_cnt = _errorCount;
     header.err_adr = 0;
@@ -450,20 +454,25 @@ void CSimBoard::Reset() {
 
 void CSimBoard::SetBoardType(int type) {
     std::lock_guard<std::mutex> lock(_mutex);
-    _boardTypePin = type;
+    _boardTypePin = std::clamp(type, -32768, 32767);
 }
 
 void CSimBoard::SetScanRate(double samplesPerSecond, double turnaroundMs) {
     std::lock_guard<std::mutex> lock(_mutex);
-    // "> 0" also turns NaN into the default.
-    _sampleRate = samplesPerSecond > 0.0 ? samplesPerSecond : NADIXQ_SIM_DEFAULT_SAMPLE_RATE;
-    _turnaroundMs = turnaroundMs > 0.0 ? turnaroundMs : NADIXQ_SIM_DEFAULT_TURNAROUND_MS;
+    // "> 0" also turns NaN into the default. The limits keep a scan's period
+    // in counter ticks, and the microseconds the transfer header reports,
+    // well inside their integers.
+    _sampleRate = samplesPerSecond > 0.0 ? std::clamp(samplesPerSecond, NADIXQ_SIM_MIN_SAMPLE_RATE,
+                                                      NADIXQ_SIM_MAX_SAMPLE_RATE)
+                                         : NADIXQ_SIM_DEFAULT_SAMPLE_RATE;
+    _turnaroundMs = turnaroundMs > 0.0 ? std::min(turnaroundMs, NADIXQ_SIM_MAX_TURNAROUND_MS)
+                                       : NADIXQ_SIM_DEFAULT_TURNAROUND_MS;
     UpdatePeriodLocked();
 }
 
 void CSimBoard::SetNoise(double sigma) {
     std::lock_guard<std::mutex> lock(_mutex);
-    _noiseSigma = sigma > 0.0 ? sigma : 0.0;
+    _noiseSigma = sigma > 0.0 ? std::min(sigma, NADIXQ_SIM_MAX_NOISE) : 0.0;
 }
 
 void CSimBoard::SetSeed(uint64_t seed) {

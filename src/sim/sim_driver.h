@@ -3,8 +3,10 @@
 // class and hands every request to the one simulated board.
 //
 // POSIX builds of the library register it themselves (builtin_drivers.cpp).
-// Windows builds leave it out of the DLL; the tests link it separately and
-// install it where they want it in place of SetupDi.
+// The simulator build of the Windows DLL registers it behind SetupDi, as the
+// classes' fallback (builtin_drivers_behind_system.cpp); the production DLL
+// leaves it out, and its tests link it separately and install it where they
+// want it in place of SetupDi.
 #pragma once
 
 #include <memory>
@@ -24,7 +26,8 @@ class CSimDriver : public IDriver {
 CSimDriver& TheSimDriver();
 
 // Registers the simulated driver for both interface classes, replacing what
-// was registered there. Opens that follow find the simulated board.
+// was registered there. Opens that follow find the simulated board, whatever
+// the system has.
 void InstallSimulatedInstrument();
 
 }  // namespace nadixq::sim

@@ -45,12 +45,15 @@ std::vector<std::string> LogTail::Lines() const {
     return lines;
 }
 
-EmptyClass::EmptyClass(const platform::Guid& cls) : _cls(cls), _previous(RegisteredDriver(cls)) {
+EmptyClass::EmptyClass(const platform::Guid& cls)
+    : _cls(cls), _previous(RegisteredDriver(cls)), _previousFallback(FallbackDriver(cls)) {
     UnregisterDriver(cls);
+    RegisterFallbackDriver(cls, nullptr);
 }
 
 EmptyClass::~EmptyClass() {
     RegisterDriver(_cls, _previous);
+    RegisterFallbackDriver(_cls, _previousFallback);
 }
 
 }  // namespace nadixq::test

@@ -29,7 +29,8 @@ class LogTail {
 };
 
 // Gives an interface class back to the operating system for the object's
-// lifetime, even when a built-in driver is registered for it.
+// lifetime, even when a built-in driver is registered for it or stands behind
+// it: on a machine without the board the class is then empty.
 class EmptyClass {
   public:
     explicit EmptyClass(const platform::Guid& cls);
@@ -40,6 +41,7 @@ class EmptyClass {
   private:
     platform::Guid _cls;
     IDriver* _previous;
+    IDriver* _previousFallback;
 };
 
 }  // namespace nadixq::test
