@@ -1,9 +1,5 @@
 #include "acquisition_run.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -14,61 +10,36 @@
 #include "file_summary.h"
 #include "interface/nadixq.h"
 #include "result_text.h"
-#include "sim/nadixq_sim.h"
+#include "simulator_controls.h"
 
 namespace acquire {
 namespace {
-
-nadixq_handle AsHandle(int fd) {
-    return reinterpret_cast<nadixq_handle>(static_cast<intptr_t>(fd));
-}
 
 void Error(CProgressDisplay& display, const std::string& message) {
     display.Finish();
     std::fprintf(stderr, "nadixq-acquire: %s\n", message.c_str());
 }
 
-void ApplySimulatorOptions(const Options& o) {
-    if (o.simNoiseSet) nadixq_sim_set_noise(o.simNoise);
-    if (o.simSeedSet) nadixq_sim_set_seed(o.simSeed);
-    if (o.simRateSet) nadixq_sim_set_scan_rate(o.simRate, 0.0);
-    if (o.simBoardTypeSet) nadixq_sim_set_board_type(o.simBoardType);
-    if (o.simCalErrorSet) nadixq_sim_set_calibration_error(o.simCalError);
-    if (o.simErrorAtScan > 0) nadixq_sim_error_at_scan(o.simErrorAtScan);
-    if (o.simUnplug) nadixq_sim_unplug();
-}
-
-// Reads and discards an eventfd's count; true when it had been signalled.
-bool Drain(int fd) {
-    uint64_t count = 0;
-    return read(fd, &count, sizeof count) == sizeof count;
-}
-
-// The open instrument and the two events, released on every way out.
+// The open instrument, released on every way out, with the events unhooked.
 class CSession {
   public:
-    CSession() {
-        _scanFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        _coaddFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    }
+    explicit CSession(CRunEvents& events) : _events(events) {}
     ~CSession() {
         if (_opened) spectrometer_close();
         spectrometer_setScanCompleteEventHandle(nullptr);
         spectrometer_setCoaddCompleteEventHandle(nullptr);
-        if (_scanFd >= 0) close(_scanFd);
-        if (_coaddFd >= 0) close(_coaddFd);
     }
     CSession(const CSession&) = delete;
     CSession& operator=(const CSession&) = delete;
 
-    bool EventsReady() const { return _scanFd >= 0 && _coaddFd >= 0; }
     void MarkOpened() { _opened = true; }
-    int ScanFd() const { return _scanFd; }
-    int CoaddFd() const { return _coaddFd; }
+    void HookEvents() {
+        spectrometer_setScanCompleteEventHandle(_events.ScanHandle());
+        spectrometer_setCoaddCompleteEventHandle(_events.CoaddHandle());
+    }
 
   private:
-    int _scanFd = -1;
-    int _coaddFd = -1;
+    CRunEvents& _events;
     bool _opened = false;
 };
 
@@ -81,10 +52,10 @@ class CSession {
 // scans really arrived, and so which file the newest stored data belongs to.
 class CFileFollower {
   public:
-    CFileFollower(const Options& options, int points, int scanFd, CProgressDisplay& display)
+    CFileFollower(const Options& options, int points, CRunEvents& events, CProgressDisplay& display)
         : _options(options),
           _points(points),
-          _scanFd(scanFd),
+          _events(events),
           _display(display),
           _data(points),
           _last(points) {}
@@ -97,7 +68,7 @@ class CFileFollower {
             // Files first, then scans: every scan of a finished file was
             // signalled before the file counted as finished.
             const int done = spectrometer_getFileProgress();
-            _scansSeen += DrainCount(_scanFd);
+            _scansSeen += _events.TakeScans();
             if (done <= _handled) return;
             const long fullScans = static_cast<long>(done) * _options.scans;
             // Some finished file is short of scans: a failure or a stop is
@@ -139,11 +110,6 @@ class CFileFollower {
     const std::vector<double>& Last() const { return _last; }
 
   private:
-    static long DrainCount(int fd) {
-        uint64_t count = 0;
-        return read(fd, &count, sizeof count) == sizeof count ? static_cast<long>(count) : 0;
-    }
-
     void Report(int file, double stamp) {
         _haveFile = true;
         _lastStamp = stamp;
@@ -180,7 +146,7 @@ class CFileFollower {
 
     const Options& _options;
     const int _points;
-    const int _scanFd;
+    CRunEvents& _events;
     CProgressDisplay& _display;
     std::vector<double> _data;
     std::vector<double> _last;
@@ -202,14 +168,17 @@ bool WriteCsv(const std::string& path, const std::vector<double>& values) {
 
 }  // namespace
 
-int RunAcquisition(const Options& options, CProgressDisplay& display, CInterruptPipe& interrupt) {
-    if (options.UsesSimulator()) ApplySimulatorOptions(options);
-
-    CSession session;
-    if (!session.EventsReady()) {
-        Error(display, "cannot create the event descriptors");
+int RunAcquisition(const Options& options, CProgressDisplay& display, CRunEvents& events) {
+    std::string error;
+    if (options.UsesSimulator() && !ApplySimulatorOptions(options, &error)) {
+        Error(display, error);
+        return kExitUsage;
+    }
+    if (!events.Ready()) {
+        Error(display, "cannot create the events");
         return kExitFailure;
     }
+    CSession session(events);
     const int opened = spectrometer_open(options.model);
     session.MarkOpened();  // a device that failed to open is still attached
     if (opened != 0) {
@@ -222,8 +191,7 @@ int RunAcquisition(const Options& options, CProgressDisplay& display, CInterrupt
     if (options.points > 0) spectrometer_setPoints(options.points);
     spectrometer_setScans(options.scans);
     spectrometer_setFiles(options.files);
-    spectrometer_setScanCompleteEventHandle(AsHandle(session.ScanFd()));
-    spectrometer_setCoaddCompleteEventHandle(AsHandle(session.CoaddFd()));
+    session.HookEvents();
 
     int result = spectrometer_initialize();
     if (result != 0) {
@@ -262,17 +230,14 @@ int RunAcquisition(const Options& options, CProgressDisplay& display, CInterrupt
         }
     }
 
-    CFileFollower follower(options, points, session.ScanFd(), display);
+    CFileFollower follower(options, points, events, display);
     bool interrupted = false;
     bool ended = false;
     while (!ended && !interrupted) {
-        pollfd fds[3] = {{session.ScanFd(), POLLIN, 0},
-                         {session.CoaddFd(), POLLIN, 0},
-                         {interrupt.Fd(), POLLIN, 0}};
         // A terminal's bar refreshes its clock a few times a second.
-        poll(fds, interrupt.Fd() >= 0 ? 3 : 2, display.Live() ? 100 : 250);
-        interrupted = interrupt.Interrupted();
-        Drain(session.CoaddFd());
+        events.Wait(display.Live() ? 100 : 250);
+        interrupted = events.Interrupted();
+        events.TakeFiles();
         // The scan thread signals every scan and file before it reports the
         // run's end, so all of them are in once the status says ready.
         ended = spectrometer_getStatus() == NADIXQ_STATUS_READY;

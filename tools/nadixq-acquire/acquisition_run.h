@@ -4,9 +4,9 @@
 // also on Ctrl-C.
 #pragma once
 
-#include "interrupt_pipe.h"
 #include "options.h"
 #include "progress_display.h"
+#include "run_events.h"
 
 namespace acquire {
 
@@ -18,6 +18,6 @@ constexpr int kExitInterrupted = 130;  // a counted run stopped by Ctrl-C
 
 // Runs the acquisition the options describe; returns the exit code. Errors
 // are printed to stderr as one line each.
-int RunAcquisition(const Options& options, CProgressDisplay& display, CInterruptPipe& interrupt);
+int RunAcquisition(const Options& options, CProgressDisplay& display, CRunEvents& events);
 
 }  // namespace acquire

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "interface/nadixq.h"
+#include "local_time.h"
 
 namespace acquire {
 
@@ -33,11 +34,11 @@ std::string IsoLocalTime(double millisecondsSince1970) {
         ++seconds;
     }
     std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr) return "(no time)";
+    long offset = 0;  // minutes east of UTC
+    if (!ToLocalTime(seconds, &local, &offset)) return "(no time)";
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
-    char text[64];
+    char text[96];
     std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, millis, offset < 0 ? '-' : '+',
                   std::labs(offset) / 60, std::labs(offset) % 60);
     return text;

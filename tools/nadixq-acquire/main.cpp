@@ -2,15 +2,13 @@
 // public exports and reports every file. On a machine without the board's
 // driver the library's simulated instrument answers, so the command doubles
 // as a demonstration.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
 #include "acquisition_run.h"
-#include "interrupt_pipe.h"
 #include "options.h"
 #include "progress_display.h"
+#include "run_events.h"
 
 int main(int argc, char** argv) {
     acquire::Options options;
@@ -24,10 +22,9 @@ int main(int argc, char** argv) {
         return acquire::kExitOk;
     }
 
-    const bool terminal = isatty(STDOUT_FILENO) == 1;
-    // Lines reach a pipe or a log as they happen, not at exit.
-    if (!terminal) std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    acquire::CInterruptPipe interrupt;
-    acquire::CProgressDisplay display(stdout, terminal, options.quiet);
-    return acquire::RunAcquisition(options, display, interrupt);
+    // The display flushes every line, so lines reach a pipe or a log as they
+    // happen, not at exit.
+    acquire::CRunEvents events;
+    acquire::CProgressDisplay display(stdout, acquire::StdoutIsTerminal(), options.quiet);
+    return acquire::RunAcquisition(options, display, events);
 }

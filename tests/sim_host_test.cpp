@@ -1,0 +1,125 @@
+// A host developed without a board: it links the shared library alone
+// (libnadixq.so, or the simulator build of nadixq.dll on a machine with no
+// driver installed) and reaches the simulated instrument only through the
+// exports and the simulator's controls. Every model opens, scans come at the
+// board's pace, each file's centre burst lies where the Linux build puts it,
+// aux and fiber state reach the board, and the fault controls end a run as a
+// failing board would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "interface/nadixq.h"
+#include "sim/nadixq_sim.h"
+#include "support/host_event.h"
+
+namespace {
+
+using nadixq::test::HostEvent;
+
+constexpr int kPoints = 2048;
+
+class SimHost : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        nadixq_sim_reset();
+        ASSERT_TRUE(_scanEvent.Valid() && _coaddEvent.Valid());
+        spectrometer_setScanCompleteEventHandle(_scanEvent.Handle());
+        spectrometer_setCoaddCompleteEventHandle(_coaddEvent.Handle());
+        spectrometer_setPoints(kPoints);
+        spectrometer_setScans(4);
+        spectrometer_setFiles(2);
+    }
+    void TearDown() override {
+        spectrometer_stop();
+        spectrometer_close();
+        spectrometer_setScanCompleteEventHandle(nullptr);
+        spectrometer_setCoaddCompleteEventHandle(nullptr);
+        nadixq_sim_reset();
+    }
+
+    // Waits, on the co-add event, for the run to end by itself.
+    bool WaitForRunEnd() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (spectrometer_getStatus() != NADIXQ_STATUS_READY) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            _coaddEvent.Wait(50);
+        }
+        return true;
+    }
+
+    HostEvent _scanEvent;
+    HostEvent _coaddEvent;
+};
+
+TEST_F(SimHost, EveryModelAcquiresFilesWithTheBurstWhereItBelongs) {
+    for (int model = 1; model <= 5; ++model) {
+        SCOPED_TRACE(model);
+        ASSERT_EQ(spectrometer_open(model), 0);
+        EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_READY);
+        EXPECT_EQ(spectrometer_getCapabilities(), model == 3 ? 4 : 2);
+        ASSERT_EQ(spectrometer_initialize(), 0);
+        ASSERT_EQ(spectrometer_calibrationScan(), 0);
+
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(spectrometer_startCoadd(), 0);
+        ASSERT_GT(_coaddEvent.Wait(30000), 0u);  // the first file
+        std::vector<double> ifg(kPoints);
+        double stamp = 0.0;
+        ASSERT_EQ(spectrometer_getData(ifg.data(), kPoints, &stamp), 0);
+        EXPECT_GT(stamp, 1.6e12);
+        const auto burst = std::max_element(ifg.begin(), ifg.end()) - ifg.begin();
+        EXPECT_NEAR(burst, 256, 2);
+        ASSERT_EQ(BaselineCorrectIfg(ifg.data(), kPoints, 0), 1);
+        EXPECT_NEAR(FindZPD(ifg.data(), kPoints, 0, -1, -1), 256, 2);
+
+        ASSERT_TRUE(WaitForRunEnd());
+        EXPECT_EQ(spectrometer_getFileProgress(), 2);
+        EXPECT_EQ(nadixq_sim_scan_count(), 8);
+        // Eight scans of 2048 points at 100 kHz, 5 ms turnaround each.
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        EXPECT_GE(ms, 8 * 25.48 - 30.0);
+
+        EXPECT_EQ(spectrometer_writeAux(0x00FF, 0x000F), 0);
+        EXPECT_EQ(nadixq_sim_aux_state(), 0x000Fu);
+        if (model == 3) {
+            unsigned int frames[16], readBack[16] = {};
+            for (int i = 0; i < 16; ++i) frames[i] = 0xF1BE0000u + i;
+            EXPECT_EQ(spectrometer_writeFiber(frames), 0);
+            EXPECT_EQ(spectrometer_readFiber(readBack), 0);
+            EXPECT_TRUE(std::equal(frames, frames + 16, readBack));
+        }
+        spectrometer_close();
+        nadixq_sim_reset();
+    }
+}
+
+TEST_F(SimHost, FaultControlsEndTheRunAsAFailingBoardWould) {
+    // The fourth scan fails: file 1 is complete, file 2 is closed out with the
+    // one scan it got, file 3 with none; the last good data is still there.
+    spectrometer_setScans(2);
+    spectrometer_setFiles(3);
+    ASSERT_EQ(spectrometer_open(4), 0);
+    ASSERT_EQ(spectrometer_initialize(), 0);
+    ASSERT_EQ(spectrometer_calibrationScan(), 0);
+    nadixq_sim_error_at_scan(4);
+    ASSERT_EQ(spectrometer_startCoadd(), 0);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(spectrometer_getFileProgress(), 3);
+    EXPECT_EQ(nadixq_sim_scan_count(), 3);
+    std::vector<double> ifg(kPoints);
+    double stamp = 0.0;
+    EXPECT_EQ(spectrometer_getData(ifg.data(), kPoints, &stamp), 0);
+
+    // Unplugged, the board no longer opens; plugged back in, it does.
+    nadixq_sim_unplug();
+    EXPECT_EQ(spectrometer_open(1), static_cast<int>(0x8007006E));
+    nadixq_sim_reset();
+    EXPECT_EQ(spectrometer_open(1), 0);
+}
+
+}  // namespace
