@@ -41,4 +41,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_TSAN) build-win32 build-win64
+	rm -rf $(BUILD) $(BUILD_TSAN) build-win32 build-win32-sim build-win64 build-win64-sim

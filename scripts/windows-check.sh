@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The Windows side of `make check`:
-#  1. cross-builds the shipped 32-bit nadixq.dll and the test suite with
-#     MinGW-w64 (i686, SSE2 arithmetic), checks the DLL's export table (exactly
-#     the 32 names hosts link against) and its import table (system DLLs only),
-#     and runs the suite under 32-bit Wine: the tests linked with the same
-#     objects, the DLL bound late and called through its exports, and a C host
-#     linked with the import library;
-#  2. does the same for x86-64 under wine64, the one place where the Win32
-#     layer runs with 64-bit handles and pointers;
-#  3. checks the 32-bit DLL's debugger lines as Wine's debug channel shows them.
+#  1. the shipped 32-bit nadixq.dll and the test suite, cross-built with
+#     MinGW-w64 (i686, SSE2 arithmetic): the DLL's export table (exactly the
+#     32 names hosts link against) and import table (system DLLs only), then
+#     the suite under 32-bit Wine: the tests linked with the same objects, the
+#     DLL bound late and called through its exports, a C host linked with the
+#     GCC import library and an MSVC-style host linked with nadixq.lib;
+#  2. the simulator flavour of the 32-bit DLL (-DNADIXQ_SIM=ON): its export
+#     table (the 32 names and the simulator's controls), and under 32-bit
+#     Wine the host tests through its exports and nadixq-acquire.exe;
+#  3. the 64-bit DLL and the suite under wine64, the one place where the
+#     Win32 layer runs with 64-bit handles and pointers, and the 64-bit
+#     simulator flavour's export table;
+#  4. the 32-bit DLL's debugger lines as Wine's debug channel shows them.
 # Each build has its own Wine prefix inside its folder. Installs its Debian
 # packages (i386 multiarch for wine32 included) when they are missing and it
 # runs as root. Skips the Wine runs, saying so, only when Wine cannot start a
@@ -17,11 +21,12 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-BUILD_WIN32=${BUILD_WIN32:-build-win32}
-BUILD_WIN64=${BUILD_WIN64:-build-win64}
 JOBS=${JOBS:-$(nproc)}
-case "$BUILD_WIN32" in /*) ;; *) BUILD_WIN32="$root/$BUILD_WIN32" ;; esac
-case "$BUILD_WIN64" in /*) ;; *) BUILD_WIN64="$root/$BUILD_WIN64" ;; esac
+absolute() { case "$1" in /*) echo "$1" ;; *) echo "$root/$1" ;; esac; }
+BUILD_WIN32=$(absolute "${BUILD_WIN32:-build-win32}")
+BUILD_WIN32_SIM=$(absolute "${BUILD_WIN32_SIM:-build-win32-sim}")
+BUILD_WIN64=$(absolute "${BUILD_WIN64:-build-win64}")
+BUILD_WIN64_SIM=$(absolute "${BUILD_WIN64_SIM:-build-win64-sim}")
 
 NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest clang lld llvm" \
   bash scripts/install-deps.sh
@@ -29,16 +34,14 @@ NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w
 step() { printf '\n== windows-check: %s\n' "$*"; }
 fail() { printf 'windows-check: FAILED: %s\n' "$*" >&2; exit 1; }
 
-# ---------------------------------------------------------------- i686 DLL --
-step "32-bit DLL and the test suite (MinGW-w64 i686)"
-cmake -S . -B "$BUILD_WIN32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNADIXQ_BUILD_TESTS=ON -DNADIXQ_BUILD_TOOLS=OFF \
-  -DNADIXQ_BUILD_BENCH=OFF >/dev/null
-cmake --build "$BUILD_WIN32" -j "$JOBS"
-
-dll32="$BUILD_WIN32/nadixq.dll"
-dump=$(objdump -p "$dll32")
-grep -q 'file format pei-i386' <<<"$dump" || fail "$dll32 is not a 32-bit DLL"
+# configure_and_build <build folder> <toolchain file> <cmake options...>
+configure_and_build() {
+  local build=$1 toolchain=$2
+  shift 2
+  cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNADIXQ_BUILD_BENCH=OFF "$@" >/dev/null
+  cmake --build "$build" -j "$JOBS"
+}
 
 # The export list hosts are built against. Kept here on its own, not derived
 # from src/interface/nadixq.def, so that a misspelt name there is caught.
@@ -77,14 +80,27 @@ spectrometer_writeAux
 ?GaussianApodize@@YGHPANHN@Z
 EOF
 )
-# Lines of the name table look like "	[  12] spectrometer_open".
-actual_exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" |
-  sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort)
-if [ "$actual_exports" != "$expected_exports" ]; then
-  diff <(echo "$expected_exports") <(echo "$actual_exports") | sed 's/^</missing:/; s/^>/extra:  /' >&2 || true
-  fail "export table of $dll32 differs from the 32 names"
-fi
-echo "exports: the 32 names, nothing else"
+# The simulator's controls, as its header declares them.
+simulator_exports=$(grep -o 'NADIXQ_SIM_CALL nadixq_sim_[a-z_]*' src/sim/nadixq_sim.h | sed 's/.* //' | sort)
+[ -n "$simulator_exports" ] || fail "no simulator controls found in src/sim/nadixq_sim.h"
+
+# exported_names <dll>: the names of its export table, sorted.
+exported_names() {
+  # Lines of the name table look like "	[  12] spectrometer_open".
+  objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort
+}
+
+# check_exports <dll> <expected names> <what>
+check_exports() {
+  local actual
+  actual=$(exported_names "$1")
+  if [ "$actual" != "$2" ]; then
+    diff <(echo "$2") <(echo "$actual") | sed 's/^</missing:/; s/^>/extra:  /' >&2 || true
+    fail "export table of $1 differs from $3"
+  fi
+  echo "exports of $1: $3, nothing else"
+}
 
 # System DLLs only: the compiler's own runtime (libgcc, libstdc++,
 # winpthread) must be linked in, or hosts would need those DLLs beside ours.
@@ -99,15 +115,41 @@ check_imports() {
   [ -z "$bad" ] || fail "$dll imports non-system DLLs:$bad"
   echo "imports of $dll: $(objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ')"
 }
-check_imports "$dll32"
 
-# -------------------------------------------------------- x86-64 and tests --
+# ---------------------------------------------------------- i686 builds --
+step "32-bit DLL and the test suite (MinGW-w64 i686)"
+configure_and_build "$BUILD_WIN32" toolchain-mingw-i686.cmake -DNADIXQ_BUILD_TESTS=ON \
+  -DNADIXQ_BUILD_TOOLS=ON
+grep -q 'file format pei-i386' <<<"$(objdump -p "$BUILD_WIN32/nadixq.dll")" ||
+  fail "$BUILD_WIN32/nadixq.dll is not a 32-bit DLL"
+check_exports "$BUILD_WIN32/nadixq.dll" "$expected_exports" "the 32 names"
+check_imports "$BUILD_WIN32/nadixq.dll"
+
+step "32-bit simulator flavour of the DLL and nadixq-acquire.exe"
+configure_and_build "$BUILD_WIN32_SIM" toolchain-mingw-i686.cmake -DNADIXQ_SIM=ON \
+  -DNADIXQ_BUILD_TESTS=ON -DNADIXQ_BUILD_TOOLS=ON
+check_exports "$BUILD_WIN32_SIM/nadixq.dll" "$(sort <<<"$expected_exports"$'\n'"$simulator_exports")" \
+  "the 32 names and the simulator's controls"
+check_imports "$BUILD_WIN32_SIM/nadixq.dll"
+
+# -------------------------------------------------------- x86-64 builds --
 step "64-bit DLL and the test suite (MinGW-w64 x86-64)"
-cmake -S . -B "$BUILD_WIN64" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNADIXQ_BUILD_TESTS=ON -DNADIXQ_BUILD_TOOLS=OFF \
-  -DNADIXQ_BUILD_BENCH=OFF >/dev/null
-cmake --build "$BUILD_WIN64" -j "$JOBS"
+configure_and_build "$BUILD_WIN64" toolchain-mingw-x86_64.cmake -DNADIXQ_BUILD_TESTS=ON \
+  -DNADIXQ_BUILD_TOOLS=OFF
 check_imports "$BUILD_WIN64/nadixq.dll"
+if grep -q '^nadixq_sim_' <<<"$(exported_names "$BUILD_WIN64/nadixq.dll")"; then
+  fail "the production 64-bit DLL exports simulator controls"
+fi
+
+step "64-bit simulator flavour of the DLL"
+cmake -S . -B "$BUILD_WIN64_SIM" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNADIXQ_SIM=ON -DNADIXQ_BUILD_TESTS=OFF \
+  -DNADIXQ_BUILD_TOOLS=OFF -DNADIXQ_BUILD_BENCH=OFF >/dev/null
+cmake --build "$BUILD_WIN64_SIM" -j "$JOBS" --target nadixq
+missing=$(comm -23 <(echo "$simulator_exports") <(exported_names "$BUILD_WIN64_SIM/nadixq.dll"))
+[ -z "$missing" ] || fail "the 64-bit simulator DLL lacks: $missing"
+echo "exports of $BUILD_WIN64_SIM/nadixq.dll: the simulator's controls with the rest"
+check_imports "$BUILD_WIN64_SIM/nadixq.dll"
 
 # --------------------------------------------------------------- Wine runs --
 export WINEDEBUG=-all
@@ -147,15 +189,16 @@ run_suite() {
     echo "windows-check: SKIPPED the $arch test run: Wine cannot start a program here (the builds and table checks passed)"
     return 1
   fi
-  step "test suite under Wine ($arch)"
+  step "tests of $(basename "$build") under Wine ($arch)"
   ctest --test-dir "$build" --output-on-failure -j "$JOBS"
-  echo "test suite under Wine ($arch): $((SECONDS - start)) s"
+  echo "tests of $(basename "$build") under Wine ($arch): $((SECONDS - start)) s"
 }
 
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 ran32=1
 run_suite "$BUILD_WIN32" "$wine32" win32 || ran32=0
+run_suite "$BUILD_WIN32_SIM" "$wine32" win32 || true
 run_suite "$BUILD_WIN64" "$wine64" win64 || true
 
 # The DLL's lines on the debugger channel, as Wine's debug channel prints them:
@@ -173,5 +216,19 @@ if [ "$ran32" -eq 1 ]; then
     grep -qF "OutputDebugStringA \"$line\\n\"" "$trace" || fail "no debugger line \"$line\" in $trace"
   done
   echo "debugger lines: attach, export call, thread attach and detach, detach"
+
+  # Which flavour a host has loaded: the simulator DLL says so right after its
+  # attach line, the production DLL does not.
+  flavour_lines() {
+    (cd "$1/tests" && WINEPREFIX="$1/wine-prefix" WINEDEBUG=+debugstr WINEPATH="Z:$1" timeout 120 \
+      "$wine32" hosts/settings_host.exe 2>&1 >/dev/null) |
+      sed -n 's/.*OutputDebugStringA "\(nadixq: [^"]*\)\\n".*/\1/p' | head -n 2 | tr '\n' '|'
+  }
+  [ "$(flavour_lines "$BUILD_WIN32_SIM")" = "nadixq: DLL PROCESS ATTACH|nadixq: simulated instrument|" ] ||
+    fail "the simulator DLL does not say what it is after its attach line"
+  case "$(flavour_lines "$BUILD_WIN32")" in
+    *"simulated instrument"*) fail "the production DLL claims to be the simulator" ;;
+  esac
+  echo "debugger lines: the simulator flavour says what it is, the production DLL does not"
 fi
 step "passed"

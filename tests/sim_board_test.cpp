@@ -307,6 +307,42 @@ TEST_F(SimBoard, ScanCompletesOncePerPeriodAndReadsNotReadyMeanwhile) {
     EXPECT_EQ(nadixq_sim_scan_count(), 3);
 }
 
+// Any value is accepted; what lies outside the documented limits is clamped
+// (under the sanitizers an unclamped rate overflows the period arithmetic).
+// The transfer header reports the period the board then keeps, in us.
+TEST_F(SimBoard, ControlsClampValuesOutsideTheirLimits) {
+    DeviceHandle b = Open(GUID_ACQ_INTERFACE_B);
+    ASSERT_EQ(Initialize(b, IOCTL_B_INITIALIZE, 4096, 7), 0u);
+    auto transfer = std::make_unique<SingleTransfer>();
+    auto periodUs = [&] {
+        EXPECT_EQ(Request(b, IOCTL_B_GET_IFG, nullptr, 0, transfer.get(), sizeof(*transfer)), 0u);
+        return static_cast<double>(transfer->header.tttt);
+    };
+    const struct {
+        double rate, turnaroundMs, expectedUs;
+    } cases[] = {
+        {1e-12, 1e300,
+         4096.0 / NADIXQ_SIM_MIN_SAMPLE_RATE * 1e6 + NADIXQ_SIM_MAX_TURNAROUND_MS * 1e3},
+        {1e-3, 0.5, 4096.0 / NADIXQ_SIM_MIN_SAMPLE_RATE * 1e6 + 500.0},
+        {INFINITY, INFINITY,
+         4096.0 / NADIXQ_SIM_MAX_SAMPLE_RATE * 1e6 + NADIXQ_SIM_MAX_TURNAROUND_MS * 1e3},
+        {NAN, -INFINITY,
+         4096.0 / NADIXQ_SIM_DEFAULT_SAMPLE_RATE * 1e6 + NADIXQ_SIM_DEFAULT_TURNAROUND_MS * 1e3},
+    };
+    for (const auto& c : cases) {
+        nadixq_sim_set_scan_rate(c.rate, c.turnaroundMs);
+        EXPECT_NEAR(periodUs(), c.expectedUs, 2.0) << c.rate << " " << c.turnaroundMs;
+    }
+
+    // Noise beyond any full scale only clips; NaN is no noise.
+    FastScans();
+    nadixq_sim_set_noise(INFINITY);
+    ASSERT_EQ(WaitForScan(b, IOCTL_B_GET_IFG, transfer.get()), I_COMPLETE);
+    nadixq_sim_set_noise(NAN);
+    nadixq_sim_set_board_type(1 << 20);
+    EXPECT_EQ(Calibrate<calInfo60>(b, IOCTL_B_CALSCAN).board_type, 32767);
+}
+
 TEST_F(SimBoard, KeepsTheAuxWordAndEchoesTheFiberLink) {
     DeviceHandle a = Open(GUID_ACQ_INTERFACE_A);
     uint16_t word = 0x0F0F, reply = 0;
