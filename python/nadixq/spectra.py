@@ -125,6 +125,7 @@ def spectrum(ifg, apodization="happ-genzel", zero_fill=2, phase="mertz",
     _apodization.check(apodization)
     if zero_fill not in ZERO_FILL_FACTORS or isinstance(zero_fill, bool):
         raise ValueError("zero_fill must be one of %s, not %r" % (ZERO_FILL_FACTORS, zero_fill))
+    zero_fill = int(zero_fill)
     if phase not in PHASE_MODES:
         raise ValueError("phase must be one of %s, not %r" % (PHASE_MODES, phase))
     laser = float(laser_wavenumber)
