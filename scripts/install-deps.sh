@@ -13,8 +13,14 @@ have_cmd g++ || need+=(g++)
 have_pkg libgtest-dev || need+=(libgtest-dev)
 have_pkg libgmock-dev || need+=(libgmock-dev)
 have_pkg libbenchmark-dev || need+=(libbenchmark-dev)
-# numpy for Debian's python3: the reference side of make bench's comparison.
+# numpy for Debian's python3: the reference side of make bench's comparison,
+# and with matplotlib, pip and venv what the Python binding's tests need.
 have_pkg python3-numpy || need+=(python3-numpy)
+have_pkg python3-matplotlib || need+=(python3-matplotlib)
+have_pkg python3-pip || need+=(python3-pip)
+have_pkg python3-venv || need+=(python3-venv)
+# npm installs the independent JCAMP-DX reader the Python tests check with.
+have_cmd npm || need+=(npm)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
   have_pkg "$pkg" || need+=("$pkg")
 done

@@ -3,6 +3,7 @@
 // noise, pacing, the aux word and fiber link, and the fault controls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -196,6 +197,35 @@ TEST_F(SimBoard, BurstSitsAtTheCalibratedIndexScaledByTheGainCode) {
     }
     // Past the scan's extent the board's memory reads 0.
     EXPECT_EQ(unity[kChannelSamples - 1], 0);
+}
+
+TEST_F(SimBoard, FilmOutOfTheBeamLetsMoreLightThroughUntilReset) {
+    auto burst = [this](DeviceHandle b) {
+        auto transfer = std::make_unique<SingleTransfer>();
+        EXPECT_EQ(WaitForScan(b, IOCTL_B_GET_IFG, transfer.get()), I_COMPLETE);
+        return *std::max_element(transfer->samples, transfer->samples + kChannelSamples);
+    };
+    nadixq_sim_set_noise(0.0);
+    FastScans();
+    DeviceHandle b = Open(GUID_ACQ_INTERFACE_B);
+    ASSERT_EQ(Initialize(b, IOCTL_B_INITIALIZE, 4096, 7), 0u);
+    const int16_t sample = burst(b);
+    EXPECT_EQ(sample, 6000 + kLowOffset);  // the model's maximum, 1.0 at 1x gain
+
+    nadixq_sim_set_sample_in_beam(0);
+    const int16_t background = burst(b);
+    // The film absorbs some 8% of the light that reaches the detector; the burst
+    // stays within the converter's range even at 4x gain.
+    EXPECT_NEAR(background - kLowOffset, 1.08 * (sample - kLowOffset), 30.0);
+    EXPECT_LT(4.0 * (background - kLowOffset), 32767.0);
+    nadixq_sim_set_sample_in_beam(1);
+    EXPECT_EQ(burst(b), sample);
+
+    nadixq_sim_set_sample_in_beam(0);
+    nadixq_sim_reset();
+    nadixq_sim_set_noise(0.0);
+    FastScans();
+    EXPECT_EQ(burst(b), sample);
 }
 
 TEST_F(SimBoard, DualBoardHighChannelIsAboutEightTimesLargerAndClipsAroundTheBurst) {

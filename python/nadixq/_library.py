@@ -81,6 +81,7 @@ _SIMULATOR = {
     "nadixq_sim_set_calibration_error": (None, [c_int]),
     "nadixq_sim_fail_request": (None, [ctypes.c_uint32, c_int, ctypes.c_uint32, c_int]),
     "nadixq_sim_error_at_scan": (None, [c_int]),
+    "nadixq_sim_set_sample_in_beam": (None, [c_int]),
     "nadixq_sim_unplug": (None, []),
     "nadixq_sim_scan_count": (c_int, []),
     "nadixq_sim_imax_pos": (c_int, []),

@@ -7,7 +7,6 @@ settings (gain, resolution, points, scans, files) belong to the process, not
 to the object; they keep their values across close and the next open.
 """
 
-import array
 import atexit
 import collections
 import ctypes
@@ -15,6 +14,8 @@ import datetime
 import os
 import threading
 import time
+
+import numpy
 
 from ._events import create_event
 from ._library import library
@@ -35,16 +36,40 @@ Progress = collections.namedtuple("Progress", "scans files")
 Progress.__doc__ = "Scans done in the current file, files done in the current run."
 
 
+# The point count that stands for the finest setting, and the points it holds.
+_FINEST_POINTS_ASKED = 32768
+_FINEST_POINTS_HELD = 30000
+
+
+def _utc(milliseconds):
+    return datetime.datetime.fromtimestamp(milliseconds / 1000.0, datetime.timezone.utc)
+
+
 class Interferogram(collections.namedtuple("Interferogram", "values timestamp")):
-    """A file's averaged interferogram (array.array of doubles) and its time
-    stamp in milliseconds since 1970-01-01 UTC."""
+    """A file's averaged interferogram (a float64 numpy array) and its time
+    stamp in milliseconds since 1970-01-01 UTC; `time` is the same stamp as
+    an aware datetime in UTC."""
 
     __slots__ = ()
 
     @property
     def time(self):
         """The time stamp as an aware datetime in UTC."""
-        return datetime.datetime.fromtimestamp(self.timestamp / 1000.0, datetime.timezone.utc)
+        return _utc(self.timestamp)
+
+
+class AcquiredFile(collections.namedtuple("AcquiredFile", "timestamp values")):
+    """One file of a run as acquire() yields it: its time stamp (an aware
+    datetime in UTC, the time of the file's first scan) and its averaged
+    interferogram (a float64 numpy array)."""
+
+    __slots__ = ()
+
+    @property
+    def milliseconds(self):
+        """The time stamp in milliseconds since 1970-01-01 UTC, as the library
+        gives it."""
+        return self.timestamp.timestamp() * 1000.0
 
 
 # Re-entrant: opening closes the instance open before.
@@ -273,21 +298,77 @@ class Spectrometer:
                 return completed
 
     def get_data(self, points=None):
-        """The newest finished file as an Interferogram (values, timestamp).
-        `points` defaults to the current point count. Raises NadixqError
-        (code 1) when no finished file of that many points is ready."""
+        """The newest finished file as an Interferogram (values, timestamp):
+        a float64 numpy array that the library fills directly, and the time
+        stamp in milliseconds since 1970 (`.time`: as a datetime). `points`
+        defaults to the current point count; 32768, the finest setting's
+        count, gives its 30000 values. Reading does not consume the file.
+        Raises NadixqError (code 1) when no finished file of that many points
+        is ready."""
         self._check_open()
         count = self.points if points is None else _integer(points)
         if count <= 0:
             raise ValueError("points must be positive, not %d" % count)
-        values = array.array("d", bytes(8 * count))
-        block = (ctypes.c_double * count).from_buffer(values)
+        values = numpy.empty(count, dtype=numpy.float64)
         stamp = ctypes.c_double(0.0)
-        result = self._lib.spectrometer_getData(block, count, ctypes.byref(stamp))
-        del block  # lets the array be resized again
+        result = self._lib.spectrometer_getData(
+            values.ctypes.data_as(ctypes.POINTER(ctypes.c_double)), count, ctypes.byref(stamp))
         if result != 0:
             raise NadixqError("data", result, points=count)
+        if count == _FINEST_POINTS_ASKED:
+            values = values[:_FINEST_POINTS_HELD]  # the rest stays zero
         return Interferogram(values, stamp.value)
+
+    def acquire(self, files=None, scans=None, stream=None):
+        """Runs an acquisition and yields every file as the run produces it,
+        as an AcquiredFile (timestamp, values): an aware UTC datetime and a
+        float64 numpy array. The run starts at the first step of the
+        generator. `files` and `scans` change those settings first
+        (None keeps them; files 0 runs until the generator is closed);
+        `stream` names an SPC file to stream the run to, as stream_to_disk()
+        does. Between files the generator waits on the library's event.
+        Closing the generator (or leaving the loop over it) stops the run and
+        completes the stream file. Only the newest file can be read: a
+        consumer that falls behind by a whole file misses the one replaced."""
+        self._check_open()
+        if files is not None:
+            self.files = files
+        if scans is not None:
+            self.scans = scans
+        count = self.files
+        # The run starts at the first next(): a generator never started
+        # leaves nothing running.
+        if stream is None:
+            self.start()
+        else:
+            self.stream_to_disk(stream)
+        yield from self._follow_run(count)
+
+    def _follow_run(self, count):
+        try:
+            signalled = 0
+            last_stamp = None
+            # A counted run signals once per file, whatever happens to it.
+            while count <= 0 or signalled < count:
+                completed = self.wait_for_file(None)
+                if completed == 0:
+                    return  # the run ended without a further file
+                signalled += completed
+                try:
+                    data = self.get_data()
+                except NadixqError as error:
+                    if error.code == 1:
+                        continue  # nothing stored yet: the run's files got no scans
+                    raise
+                # A file that got no scan (after a failure or a stop) stores
+                # nothing, so the newest file is then the one already given.
+                if data.timestamp == last_stamp:
+                    continue
+                last_stamp = data.timestamp
+                yield AcquiredFile(data.time, data.values)
+        finally:
+            if not self.closed:
+                self.stop()
 
     # Board input and output.
 

@@ -28,8 +28,8 @@ def available():
 
 
 def reset():
-    """Everything back to the defaults: timing, noise, seed, no faults,
-    plugged in, scan counter 0. Open devices stay open."""
+    """Everything back to the defaults: timing, noise, seed, the film in the
+    beam, no faults, plugged in, scan counter 0. Open devices stay open."""
     _sim().nadixq_sim_reset()
 
 
@@ -63,6 +63,13 @@ def fail_request(code, after_calls, error, times=0):
 
 def error_at_scan(n):
     _sim().nadixq_sim_error_at_scan(n)
+
+
+def set_sample_in_beam(in_beam):
+    """Puts the polystyrene film into the beam (True, the default) or takes
+    it out (False) from the next scan on: a run with the film out records a
+    background. reset() puts it back."""
+    _sim().nadixq_sim_set_sample_in_beam(1 if in_beam else 0)
 
 
 def unplug():

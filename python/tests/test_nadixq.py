@@ -1,11 +1,15 @@
 """The Python binding against the simulated instrument of the library."""
 
 import array
+import ctypes
+import datetime
 import os
 import struct
 import tempfile
 import time
 import unittest
+
+import numpy
 
 import nadixq
 from nadixq import sim
@@ -57,16 +61,17 @@ class SimulatedRun(unittest.TestCase):
         after = time.time() * 1000.0
 
         for values, stamp in files:
-            self.assertIsInstance(values, array.array)
-            self.assertEqual(len(values), POINTS)
-            burst = max(range(POINTS), key=values.__getitem__)
-            self.assertLessEqual(abs(burst - 256), 2)
+            self.assertIsInstance(values, numpy.ndarray)
+            self.assertEqual((values.dtype, values.shape), (numpy.float64, (POINTS,)))
+            self.assertLessEqual(abs(int(numpy.argmax(values)) - 256), 2)
             # Generous bounds: the library's clock is anchored to the wall
             # clock at open and runs on a performance counter from there.
             self.assertGreater(stamp, before - 5000.0)
             self.assertLess(stamp, after + 5000.0)
         self.assertLessEqual(files[0].timestamp, files[1].timestamp)
         self.assertEqual(self.s.timestamp, files[1].timestamp)
+        self.assertEqual(files[1].time.tzinfo, datetime.timezone.utc)
+        self.assertAlmostEqual(files[1].time.timestamp() * 1000.0, files[1].timestamp, delta=0.001)
 
         # The run ends by itself; waiting again returns at once with nothing.
         self.assertEqual(self.s.wait_for_file(30.0), 0)
@@ -79,21 +84,77 @@ class SimulatedRun(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "run.spc")
             self.s.stream_to_disk(path)
-            last = self._files_of_run()[-1]
+            files = self._files_of_run()
             self.s.stop()  # completes and closes the file
 
             with open(path, "rb") as spc:
                 content = spc.read()
+            read = nadixq.spc.read(path)
         self.assertEqual(len(content), SPC_MAIN_HEADER + FILES * (SPC_SUBFILE_HEADER + 4 * POINTS))
         fnpts, = struct.unpack_from("<I", content, 4)
         fnsub, = struct.unpack_from("<I", content, 24)
         self.assertEqual((fnpts, fnsub), (POINTS, FILES))
-        # The last subfile holds the values get_data gave, as floats.
-        offset = len(content) - 4 * POINTS
-        subindx, = struct.unpack_from("<H", content, offset - SPC_SUBFILE_HEADER + 2)
-        self.assertEqual(subindx, FILES - 1)
-        stored = array.array("f", content[offset:])
-        self.assertEqual(list(stored), list(array.array("f", last.values)))
+
+        # The reader finds every subfile: the values get_data gave (as
+        # floats), their indices and time stamps (seconds in a float32).
+        self.assertEqual((read.header["fnpts"], read.header["fnsub"], read.trailing_bytes),
+                         (POINTS, FILES, 0))
+        self.assertEqual((read.header["fxtype"], read.header["fytype"]), (0, 1))
+        self.assertEqual(read.y.shape, (FILES, POINTS))
+        self.assertEqual([subfile.index for subfile in read.subfiles], list(range(FILES)))
+        for subfile, acquired in zip(read.subfiles, files):
+            numpy.testing.assert_array_equal(subfile.values,
+                                             acquired.values.astype(numpy.float32))
+            self.assertAlmostEqual(subfile.seconds, acquired.timestamp / 1000.0, delta=256.0)
+        local = datetime.datetime.fromtimestamp(files[0].timestamp / 1000.0)
+        self.assertLess(abs((read.date - local).total_seconds()), 61.0)
+        self.assertEqual(read.x[0], 0.0)
+        self.assertEqual(read.x.size, POINTS)
+
+    def test_get_data_hands_out_the_array_the_library_filled(self):
+        self.s.start()
+        self._files_of_run()
+        library = self.s._lib
+        original = library.spectrometer_getData
+        passed = []
+
+        def recording(data, count, stamp):
+            passed.append(ctypes.cast(data, ctypes.c_void_p).value)
+            return original(data, count, stamp)
+
+        library.spectrometer_getData = recording
+        self.addCleanup(setattr, library, "spectrometer_getData", original)
+        values = self.s.get_data().values
+        # The library's one copy lands in the array returned: no other copy.
+        self.assertEqual(passed, [values.ctypes.data])
+        self.assertTrue(values.flags.owndata)
+
+    def test_acquire_yields_every_file_and_stops_the_run_when_closed(self):
+        counted = list(self.s.acquire())
+        self.assertEqual(len(counted), FILES)
+        for acquired in counted:
+            self.assertEqual(acquired.timestamp.tzinfo, datetime.timezone.utc)
+            self.assertEqual(acquired.values.shape, (POINTS,))
+        self.assertLess(counted[0].timestamp, counted[1].timestamp)
+        self.assertEqual(self.s.status, nadixq.STATUS_READY)
+
+        # A failure closes out the counted run: the file without scans
+        # stores nothing and is not given again.
+        sim.error_at_scan(SCANS + 1)
+        self.assertEqual(len(list(self.s.acquire())), 1)
+
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "continuous.spc")
+            run = self.s.acquire(files=0, stream=path)
+            first, second = next(run), next(run)
+            self.assertTrue(self.s.acquiring)
+            run.close()
+            self.assertEqual(self.s.status, nadixq.STATUS_READY)
+            read = nadixq.spc.read(path)
+        self.assertGreaterEqual(len(read), 2)
+        self.assertEqual(read.trailing_bytes, 0)
+        numpy.testing.assert_array_equal(read.y[:2], numpy.array([first.values, second.values],
+                                                                 dtype=numpy.float32))
 
     def test_stream_file_that_cannot_be_created_raises_with_the_system_error(self):
         path = os.path.join(tempfile.gettempdir(), "nadixq-no-such-folder", "run.spc")
@@ -122,6 +183,10 @@ class SimulatedRun(unittest.TestCase):
             self.s.get_data()
         self.assertEqual(caught.exception.code, 1)
         self.assertEqual(str(caught.exception), "no finished file of 1024 points is ready (1)")
+        with self.assertRaises(nadixq.NadixqError) as caught:
+            missing = os.path.join(tempfile.gettempdir(), "nadixq-no-such-folder", "x.spc")
+            next(self.s.acquire(stream=missing))
+        self.assertEqual(caught.exception.code, 0x80070002)
         self.assertEqual(self.s.wait_for_file(30.0), 0)  # no run: returns at once
         self.assertFalse(self.s.stop())
 

@@ -20,18 +20,25 @@ class CInterferogramModel {
     // burst's extremes lies on a definite side, one sample after the maximum.
     static constexpr double kPhaseLag = 0.35;
 
-    // The one model, built on first use (a few tens of milliseconds).
+    // The one model with the film in the beam, built on first use (a few
+    // tens of milliseconds).
     static const CInterferogramModel& Instance();
+    // The one model with the film out of the beam (a background), built on
+    // first use. It is on the scale of Instance(): without the film's
+    // absorption more light reaches the detector, so its maximum lies above 1.0.
+    static const CInterferogramModel& Background();
 
     // The interferogram `offset` samples from the zero path difference,
-    // normalised to 1.0 at offset 0, its maximum. Any offset; it wraps at kPeriod.
+    // normalised to 1.0 at offset 0, the maximum of Instance(). Any offset; it
+    // wraps at kPeriod.
     double At(int offset) const {
         return _values[static_cast<unsigned>(offset) & static_cast<unsigned>(kPeriod - 1)];
     }
 
   private:
-    CInterferogramModel();
+    explicit CInterferogramModel(bool filmInBeam);
     std::vector<double> _values;
+    double _peak = 1.0;  // the transform's value at offset 0, before normalising
 };
 
 }  // namespace nadixq::sim

@@ -166,11 +166,16 @@ void BuildFilmTransmittance(double* transmittance, int bins) {
     for (int k = 0; k < bins; ++k) transmittance[k] = std::exp(-transmittance[k]);
 }
 
-void BuildModelSpectrum(double* spectrum, int bins) {
+void BuildBackgroundSpectrum(double* spectrum, int bins) {
     BuildInstrumentResponse(spectrum, bins);
     std::vector<double> transmittance(static_cast<size_t>(bins));
     BuildAtmosphereTransmittance(transmittance.data(), bins);
     for (int k = 0; k < bins; ++k) spectrum[k] *= transmittance[k];
+}
+
+void BuildModelSpectrum(double* spectrum, int bins) {
+    BuildBackgroundSpectrum(spectrum, bins);
+    std::vector<double> transmittance(static_cast<size_t>(bins));
     BuildFilmTransmittance(transmittance.data(), bins);
     for (int k = 0; k < bins; ++k) spectrum[k] *= transmittance[k];
 }

@@ -13,7 +13,12 @@ constexpr double kFoldingWavenumber = 7899.0189;
 // Fills `spectrum[k]` for k = 0 .. bins-1 with the model's relative spectral
 // power at k * kFoldingWavenumber / (bins - 1) cm^-1; zero outside the band
 // the optics pass (roughly 400 to 7800 cm^-1). Unscaled: only the shape counts.
+// The film is in the beam.
 void BuildModelSpectrum(double* spectrum, int bins);
+
+// The same with the film out of the beam: the source seen through the optics
+// and the air alone, on the same scale as BuildModelSpectrum.
+void BuildBackgroundSpectrum(double* spectrum, int bins);
 
 // The parts of the model, each on the same grid, for tests and for anyone who
 // wants to look at them separately. Transmittances are 0..1.

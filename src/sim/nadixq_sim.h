@@ -49,7 +49,7 @@ extern "C" {
 #define NADIXQ_SIM_ERROR_NOT_CONNECTED 1167u
 
 /* Everything back to the defaults: adaptive board type, default timing,
- * noise and seed, no faults, plugged in, scan counter 0, nominal centre
+ * noise and seed, the film in the beam, no faults, plugged in, scan counter 0, nominal centre
  * burst, aux word and fiber frames 0, no transfer hook. Open devices stay
  * open. */
 NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_reset(void);
@@ -91,6 +91,12 @@ NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_fail_request(uint32_t code, int a
 /* The `n`-th scan to complete from now on (1: the next) is not delivered: its
  * transfer reports I_ERROR instead. Once; 0 or less cancels. */
 NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_error_at_scan(int n);
+
+/* Puts the polystyrene film into the beam (`inBeam` non-zero, the default)
+ * or takes it out (0), so that a run records a sample or a background. Takes
+ * effect from the next scan; nadixq_sim_reset puts the film back. With the film
+ * out, more light reaches the detector: the centre burst grows accordingly. */
+NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_set_sample_in_beam(int inBeam);
 
 /* Unplugs the board: every request, and every open, fails from now on with
  * NADIXQ_SIM_ERROR_NOT_CONNECTED (opens with "no device", 259) until

@@ -43,7 +43,8 @@ void CScanGenerator::Configure(const ScanConfiguration& config) {
     if (extent < 0) extent = 0;
     _extent = static_cast<int>(extent);
 
-    const CInterferogramModel& model = CInterferogramModel::Instance();
+    const CInterferogramModel& model =
+        config.sampleInBeam ? CInterferogramModel::Instance() : CInterferogramModel::Background();
     const double lowScale = kPeakCounts * GainFactor(config.gainCode);
     const double highScale = lowScale * kHighGainRatio;
     for (int i = 0; i < kChannelSamples; ++i) {

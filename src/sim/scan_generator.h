@@ -13,14 +13,15 @@
 namespace nadixq::sim {
 
 struct ScanConfiguration {
-    int points = 16384;  // as programmed by Initialize
-    int gainCode = 7;    // 7: 1x, 6: 2x, 5: 4x
-    int imaxPos = 512;   // sample index of the centre burst
-    bool dual = false;   // two converters (low and high gain)
+    int points = 16384;        // as programmed by Initialize
+    int gainCode = 7;          // 7: 1x, 6: 2x, 5: 4x
+    int imaxPos = 512;         // sample index of the centre burst
+    bool dual = false;         // two converters (low and high gain)
+    bool sampleInBeam = true;  // the polystyrene film is in the beam
 
     bool operator==(const ScanConfiguration& other) const {
         return points == other.points && gainCode == other.gainCode && imaxPos == other.imaxPos &&
-               dual == other.dual;
+               dual == other.dual && sampleInBeam == other.sampleInBeam;
     }
 };
 

@@ -496,6 +496,12 @@ void CSimBoard::ErrorAtScan(int n) {
     _errorAtScan = n > 0 ? n : 0;
 }
 
+void CSimBoard::SetSampleInBeam(bool inBeam) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    // The next poll's Configure renders the other model from then on.
+    _config.sampleInBeam = inBeam;
+}
+
 void CSimBoard::Unplug() {
     std::lock_guard<std::mutex> lock(_mutex);
     _unplugged = true;

@@ -57,6 +57,7 @@ class CSimBoard {
     void SetCalibrationError(int errorvalue);
     void FailRequest(uint32_t code, int afterCalls, uint32_t error, int times);
     void ErrorAtScan(int n);
+    void SetSampleInBeam(bool inBeam);
     void Unplug();
     int ScanCount();
     int ImaxPos();

@@ -41,6 +41,10 @@ NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_error_at_scan(int n) {
     TheSimBoard().ErrorAtScan(n);
 }
 
+NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_set_sample_in_beam(int inBeam) {
+    TheSimBoard().SetSampleInBeam(inBeam != 0);
+}
+
 NADIXQ_SIM_API void NADIXQ_SIM_CALL nadixq_sim_unplug(void) {
     TheSimBoard().Unplug();
 }

@@ -62,7 +62,8 @@ const char* UsageText() {
            "  --sim-board-type T      report board type T instead of adapting\n"
            "  --sim-cal-error E       calibrations report error value E\n"
            "  --sim-error-at-scan N   the N-th scan reports an acquisition error\n"
-           "  --sim-unplug            unplug the board before opening it\n";
+           "  --sim-unplug            unplug the board before opening it\n"
+           "  --sim-no-sample         take the sample out of the beam (a background run)\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
@@ -94,6 +95,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->quiet = true;
         } else if (key == "--sim-unplug") {
             options->simUnplug = true;
+        } else if (key == "--sim-no-sample") {
+            options->simNoSample = true;
         } else if (key == "--model") {
             if ((v = needValue()) == nullptr) return false;
             if (!ParseInt(v, -2147483647L - 1, 2147483647L, &options->model)) return bad(v);

@@ -31,10 +31,11 @@ struct Options {
     int simCalError = 0;
     int simErrorAtScan = 0;
     bool simUnplug = false;
+    bool simNoSample = false;  // the film out of the beam: a background run
 
     bool UsesSimulator() const {
         return simNoiseSet || simSeedSet || simRateSet || simBoardTypeSet || simCalErrorSet ||
-               simErrorAtScan > 0 || simUnplug;
+               simErrorAtScan > 0 || simUnplug || simNoSample;
     }
 };
 

@@ -11,6 +11,7 @@ bool ApplySimulatorOptions(const Options& o, std::string*) {
     if (o.simCalErrorSet) nadixq_sim_set_calibration_error(o.simCalError);
     if (o.simErrorAtScan > 0) nadixq_sim_error_at_scan(o.simErrorAtScan);
     if (o.simUnplug) nadixq_sim_unplug();
+    if (o.simNoSample) nadixq_sim_set_sample_in_beam(0);
     return true;
 }
 

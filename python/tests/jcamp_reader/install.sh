@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the independent JCAMP-DX reader that the Python tests check the
+# written files with: the npm package jcampconverter, with read_jcamp.mjs
+# beside it, into the folder given (a build folder).
+# Usage: install.sh <folder>
+set -euo pipefail
+
+folder="$1"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+if ! command -v npm >/dev/null 2>&1; then
+  echo "npm is not installed: the JCAMP-DX files will not be checked with jcampconverter" \
+       "(install Debian's npm, e.g. with scripts/install-deps.sh as root)"
+  exit 0
+fi
+mkdir -p "$folder"
+if [ ! -d "$folder/node_modules/jcampconverter" ]; then
+  npm install --prefix "$folder" --no-audit --no-fund --loglevel=error jcampconverter@12
+fi
+cp "$here/read_jcamp.mjs" "$folder/read_jcamp.mjs"
+echo "jcampconverter $(node -p "require('$folder/node_modules/jcampconverter/package.json').version") in $folder"
