@@ -13,6 +13,7 @@ import threading
 
 _WINDOWS = sys.platform == "win32"
 _LIBRARY_FILE = "nadixq.dll" if _WINDOWS else "libnadixq.so"
+_SYSTEM_NAME = "nadixq.dll" if _WINDOWS else "libnadixq.so.0"
 
 c_int = ctypes.c_int
 c_double = ctypes.c_double
@@ -143,7 +144,12 @@ def candidates():
         os.path.join(tree, "build", _LIBRARY_FILE),
     ]
     found = [path for path in found if os.path.isfile(path)]
-    found.append(ctypes.util.find_library("nadixq") or _LIBRARY_FILE)
+    # Installed: the runtime name the system loader resolves (the SONAME on
+    # Linux), also where ldconfig's cache does not know the library yet.
+    system = ctypes.util.find_library("nadixq")
+    if system:
+        found.append(system)
+    found.append(_SYSTEM_NAME)
     return found
 
 
