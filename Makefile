@@ -2,9 +2,10 @@
 BUILD      ?= build
 BUILD_TSAN ?= build-tsan
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps configure build check check-tsan demo bench format clean
+.PHONY: all deps configure build check check-tsan demo bench install package format clean
 
 all: build
 
@@ -23,6 +24,7 @@ check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory check-tsan
 	JOBS=$(JOBS) bash scripts/windows-check.sh
+	JOBS=$(JOBS) bash scripts/consumer-check.sh
 
 check-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -37,8 +39,16 @@ demo: build
 bench: build
 	@bash scripts/bench.sh $(BUILD)
 
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package and the Windows zip, into dist/.
+package: deps
+	JOBS=$(JOBS) bash scripts/package.sh
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_TSAN) build-win32 build-win32-sim build-win64 build-win64-sim
+	rm -rf $(BUILD) $(BUILD_TSAN) build-win32 build-win32-sim build-win64 build-win64-sim \
+	  build-package dist
