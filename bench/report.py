@@ -227,8 +227,8 @@ def build_table(runs, library):
     else:
         cpu = idle["cpu_percent"]
         t.add(f"CPU of the scan thread while polling, over {idle['span_s']:.0f} s",
-              f"{cpu:.2f}% of a core", "a thread doing only the same sleeps, meanwhile",
-              f"{idle['sleep_cpu_percent']:.2f}% of a core", "—", "≤ 0.5%", cpu <= 0.5, "cpu")
+              f"{cpu:.3f}% of a core", "a thread doing only the same sleeps, meanwhile",
+              f"{idle['sleep_cpu_percent']:.3f}% of a core", "—", "≤ 0.5%", cpu <= 0.5, "cpu")
         median, p99 = idle["cadence_median_ms"], idle["cadence_p99_ms"]
         t.add(f"poll cadence ({idle['polls']:.0f} polls)",
               f"median {median:.2f} ms, p99 {p99:.2f} ms", "nominal", "5 ms", "—",
@@ -362,7 +362,9 @@ def main():
         f"- Load average (1, 5, 15 min): {args.load_before or '?'} at the start, {load_after} at the end",
         f"- Compiler: {compiler(args.build)}; build type {build_type}; library flags "
         f"`{library_flags(args.build)}`",
-        f"- numpy {np.__version__} (Debian's python3-numpy), Python {platform.python_version()}",
+        f"- numpy {np.__version__} (Debian's python3-numpy), Python {platform.python_version()}, "
+        f"with `GLIBC_TUNABLES={os.environ.get('GLIBC_TUNABLES', '')}` so that numpy's temporaries "
+        "are not fresh pages on every call (its time would swing by a factor of four with page faults)",
         "- Times are medians of alternating calls (path, reference, reference, path, ...) in the "
         "same run; the engine rows are one run each.",
     ]

@@ -20,16 +20,18 @@ inline double MedianOf(std::vector<double> values) {
     return values[middle];
 }
 
-// `prepare` runs untimed before every timed call (to restore what a call
-// changes); `path` and `reference` are the two timed calls.
-template <typename Prepare, typename Path, typename Reference>
-void TimePaired(benchmark::State& state, Prepare prepare, Path path, Reference reference) {
+// `preparePath` and `prepareReference` run untimed right before each call of
+// `path` and `reference` (to restore what a call changes, and to leave the
+// memory it works on in the same state for both).
+template <typename PreparePath, typename Path, typename PrepareReference, typename Reference>
+void TimePaired(benchmark::State& state, PreparePath preparePath, Path path,
+                PrepareReference prepareReference, Reference reference) {
     using Clock = std::chrono::steady_clock;
     std::vector<double> pathNs;
     std::vector<double> refNs;
     pathNs.reserve(static_cast<size_t>(state.max_iterations));
     refNs.reserve(static_cast<size_t>(state.max_iterations));
-    auto timed = [&prepare](auto& call, std::vector<double>& into) {
+    auto timed = [](auto& prepare, auto& call, std::vector<double>& into) {
         prepare();
         benchmark::ClobberMemory();
         const auto start = Clock::now();
@@ -41,11 +43,11 @@ void TimePaired(benchmark::State& state, Prepare prepare, Path path, Reference r
     bool pathFirst = true;
     for (auto _ : state) {
         if (pathFirst) {
-            timed(path, pathNs);
-            timed(reference, refNs);
+            timed(preparePath, path, pathNs);
+            timed(prepareReference, reference, refNs);
         } else {
-            timed(reference, refNs);
-            timed(path, pathNs);
+            timed(prepareReference, reference, refNs);
+            timed(preparePath, path, pathNs);
         }
         pathFirst = !pathFirst;
     }
@@ -57,5 +59,11 @@ void TimePaired(benchmark::State& state, Prepare prepare, Path path, Reference r
 }
 
 inline void NoPreparation() {}
+
+// The same with no preparation before the reference.
+template <typename PreparePath, typename Path, typename Reference>
+void TimePaired(benchmark::State& state, PreparePath preparePath, Path path, Reference reference) {
+    TimePaired(state, preparePath, path, NoPreparation, reference);
+}
 
 }  // namespace nadixq::bench
