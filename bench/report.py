@@ -20,7 +20,7 @@ measurement (a benchmark that did not run, or windows that differ) makes the
 script fail.
 
 Usage: report.py --json-dir DIR --library LIB --build BUILD --out RESULTS.md
-       [--load-before "a b c"] [--seconds N]
+       [--load-before "a b c"] [--steal PERCENT] [--seconds N]
 """
 import argparse
 import ctypes
@@ -345,6 +345,7 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--load-before", default="")
     parser.add_argument("--seconds", default="")
+    parser.add_argument("--steal", default="")
     args = parser.parse_args()
 
     runs = load_runs(args.json_dir)
@@ -359,7 +360,9 @@ def main():
         + (f"; the benchmark programs took {args.seconds} s" if args.seconds else "") + ".",
         "",
         f"- Machine: {cpu_model()}, {os.cpu_count()} cores, {platform.system()} {platform.release()}",
-        f"- Load average (1, 5, 15 min): {args.load_before or '?'} at the start, {load_after} at the end",
+        f"- Load average (1, 5, 15 min): {args.load_before or '?'} at the start, {load_after} at the end"
+        + (f"; {args.steal}% of the processors' time taken by the hypervisor during the benchmark "
+           "programs" if args.steal else ""),
         f"- Compiler: {compiler(args.build)}; build type {build_type}; library flags "
         f"`{library_flags(args.build)}`",
         f"- numpy {np.__version__} (Debian's python3-numpy), Python {platform.python_version()}, "

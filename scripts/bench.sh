@@ -35,8 +35,12 @@ if ! "$python" -c 'import numpy' 2>/dev/null; then
   fi
 fi
 
+# The machine's own load, and what a hypervisor took from it meanwhile (the
+# steal column of /proc/stat; 0 on bare metal).
+cpu_ticks() { awk '/^cpu / { total = 0; for (i = 2; i <= NF; ++i) total += $i; print total, $9 }' /proc/stat; }
 start=$SECONDS
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+ticks_before=$(cpu_ticks)
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 # The stream-file rows write here: a folder of the build, on the project's disk.
@@ -55,8 +59,16 @@ for exe in "$benchdir"/*_bench; do
   fi
 done
 
+ticks_after=$(cpu_ticks)
+steal=$(echo "$ticks_before $ticks_after" |
+  awk '{ total = $3 - $1; printf "%.1f", (total > 0 ? 100 * ($4 - $2) / total : 0) }')
+
 echo "timing GaussianApodize against numpy" >&2
-"$python" "$root/bench/report.py" --json-dir "$out" --library "$build/libnadixq.so" \
+# numpy's temporaries (256 KiB each) stay on the heap: left to glibc's
+# defaults they are fresh pages on some calls and not on others, and numpy's
+# time then swings by a factor of four with page faults.
+GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4194304:glibc.malloc.trim_threshold=67108864 \
+  "$python" "$root/bench/report.py" --json-dir "$out" --library "$build/libnadixq.so" \
   --build "$build" --out "$root/bench/RESULTS.md" --load-before "$load_before" \
-  --seconds "$((SECONDS - start))"
+  --steal "$steal" --seconds "$((SECONDS - start))"
 echo "make bench took $((SECONDS - start)) s; the table is in bench/RESULTS.md" >&2
