@@ -64,8 +64,9 @@ MISS_NOTES = {
     "cpu": (
         "CPU while polling: a thread that does nothing but the same 5 ms sleeps, "
         "measured at the same time, costs about as much; what the scan thread "
-        "adds to its sleeps is within the noise of that figure. On a virtual "
-        "machine each timed sleep costs the guest tens of microseconds."
+        "adds to its sleeps is within the noise of that figure. Where a timed sleep "
+        "costs the system tens of microseconds, as on the machine above, the target "
+        "is out of reach for any thread that sleeps 200 times a second."
     ),
 }
 
@@ -359,10 +360,10 @@ def main():
         f"`make bench` of {now}"
         + (f"; the benchmark programs took {args.seconds} s" if args.seconds else "") + ".",
         "",
-        f"- Machine: {cpu_model()}, {os.cpu_count()} cores, {platform.system()} {platform.release()}",
+        f"- Machine: {cpu_model()}, {os.cpu_count()} cores, {platform.system()}",
         f"- Load average (1, 5, 15 min): {args.load_before or '?'} at the start, {load_after} at the end"
-        + (f"; {args.steal}% of the processors' time taken by the hypervisor during the benchmark "
-           "programs" if args.steal else ""),
+        + (f"; {args.steal}% of the processors' time stolen (the steal time of /proc/stat) during "
+           "the benchmark programs" if args.steal else ""),
         f"- Compiler: {compiler(args.build)}; build type {build_type}; library flags "
         f"`{library_flags(args.build)}`",
         f"- numpy {np.__version__} (Debian's python3-numpy), Python {platform.python_version()}, "

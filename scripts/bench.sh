@@ -35,7 +35,7 @@ if ! "$python" -c 'import numpy' 2>/dev/null; then
   fi
 fi
 
-# The machine's own load, and what a hypervisor took from it meanwhile (the
+# The machine's own load, and the processor time stolen from it meanwhile (the
 # steal column of /proc/stat; 0 on bare metal).
 cpu_ticks() { awk '/^cpu / { total = 0; for (i = 2; i <= NF; ++i) total += $i; print total, $9 }' /proc/stat; }
 start=$SECONDS
