@@ -36,7 +36,9 @@ check-tsan: deps
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
-bench: build
+# Builds only what the benchmarks need, runs them and writes bench/RESULTS.md.
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target nadixq_benchmarks
 	@bash scripts/bench.sh $(BUILD)
 
 install: build

@@ -1,7 +1,7 @@
 // The high/low merge of the dual-converter boards: how much closer to the
 // noiseless truth the merged file is than the low-gain channel alone (a run on
-// the simulated model 3 through the exports), and what the merge and the
-// co-add cost on the scan thread.
+// the simulated model 3 through the exports). What the merge and the co-add
+// cost is in device_bench.cpp.
 //
 // Quality counters (exact for the simulator's fixed seed):
 //   wing_rms_merged, wing_rms_low  noise RMS beyond 512 points from the burst
@@ -12,14 +12,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <memory>
 #include <vector>
 
-#include "device/dual_adc.h"
 #include "interface/nadixq.h"
 #include "platform/platform.h"
 #include "sim/nadixq_sim.h"
-#include "sim/noise_source.h"
 #include "sim/scan_generator.h"
 
 namespace {
@@ -124,59 +121,6 @@ BENCHMARK(BM_MergeQuality)
     ->Args({30000, 16})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-
-// Co-added channels of a realistic file for the cost benchmarks.
-std::unique_ptr<nadixq::CDualADC> BoardWithFile(int points, int scans) {
-    std::unique_ptr<nadixq::CDualADC> board(
-        dynamic_cast<nadixq::CDualADC*>(nadixq::CreateDevice(3)));
-    nadixq::sim::CScanGenerator generator;
-    nadixq::sim::ScanConfiguration config;
-    config.points = points;
-    config.dual = true;
-    generator.Configure(config);
-    nadixq::sim::CNoiseSource noise(3);
-    const int start = config.imaxPos - kLeadIn;
-    for (int s = 0; s < scans; ++s) {
-        generator.Render(noise, 1.5, board->GetRawIFG(0), board->GetRawIFG(1));
-        for (int k = 0; k < points; ++k) {
-            board->_lowSum[k] += board->GetRawIFG(0)[start + k];
-            board->_highSum[k] += board->GetRawIFG(1)[start + k];
-        }
-    }
-    board->_pts = points;
-    board->_imaxPos = config.imaxPos;
-    return board;
-}
-
-// PrepareData at the end of a file: the merge (with or without finding the
-// limits again) and the averaging. Restoring the sums is part of the loop.
-void BM_PrepareData(benchmark::State& state) {
-    const int points = static_cast<int>(state.range(0));
-    const bool findLimits = state.range(1) != 0;
-    auto board = BoardWithFile(points, 16);
-    const std::vector<double> high(board->_highSum, board->_highSum + points);
-    board->PrepareData(16);
-    for (auto _ : state) {
-        std::copy(high.begin(), high.end(), board->_highSum);
-        board->_recomputeLimits = findLimits ? 1 : 0;
-        board->PrepareData(16);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * points);
-}
-BENCHMARK(BM_PrepareData)->Args({16384, 0})->Args({16384, 1})->Args({30000, 0})->Args({30000, 1});
-
-// One scan co-added into both channel sums (inside GetIFG, between polls).
-void BM_Coadd(benchmark::State& state) {
-    const int points = static_cast<int>(state.range(0));
-    auto board = BoardWithFile(points, 1);
-    for (auto _ : state) {
-        board->Coadd();
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * points);
-}
-BENCHMARK(BM_Coadd)->Arg(16384)->Arg(30000);
 
 }  // namespace
 

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
 
 #include "interface/nadixq.h"
+#include "processing/window_exponential.h"
 #include "support/synthetic_interferogram.h"
 
 namespace {
@@ -249,6 +251,47 @@ TEST(GaussianApodize, UnderflowedWeightsGiveExactZeros) {
     for (int i = 0; i < z - 90; ++i) ASSERT_EQ(ifg[i], 0.0) << i;
     EXPECT_NE(ifg[z + 70], 0.0);
     EXPECT_NE(ifg[z - 70], 0.0);
+}
+
+// The window point by point, as it is defined: each point multiplied by the
+// weight of its distance to the ZPD, 0.0 where that weight is 0, and every
+// point after the first zero weight past the ZPD 0.0. The library computes one
+// weight per distance for both sides, in blocks; it must give the same bits.
+std::vector<double> ApodizedPointByPoint(std::vector<double> ifg, int z, double width) {
+    const int pts = static_cast<int>(ifg.size());
+    const double v = width * width;
+    int i = 0;
+    for (double d = -z; i < pts; ++i, d += 1.0) {
+        const double g = nadixq::WindowWeight(-(d * d) / v);
+        if (g > 0.0) {
+            ifg[i] *= g;
+        } else {
+            ifg[i] = 0.0;
+            if (i > z) break;
+        }
+    }
+    for (; i < pts; ++i) ifg[i] = 0.0;
+    return ifg;
+}
+
+TEST(GaussianApodize, EveryPointGetsTheWeightOfItsDistance) {
+    // Centres near the start, on either side of a block's end, in the middle
+    // and near the end; widths whose weights underflow on both sides, on one,
+    // or nowhere.
+    for (int centre : {40, 255, 258, 513, 2048, 4000}) {
+        for (double width : {3.0, 50.0, 160.0, 4096.0}) {
+            auto ifg = SyntheticInterferogram(4096, centre);
+            ASSERT_EQ(BaselineCorrectIfg(ifg.data(), 4096, 0), 1);
+            const int z = FindZPD(ifg.data(), 4096, 0, -1, -1);
+            ASSERT_GE(z, 0) << centre;
+            // Far from the ZPD a NaN sample still becomes 0.0 under a zero weight.
+            if (width < 100.0) ifg[z < 2048 ? 4090 : 5] = kNaN;
+            const auto expected = ApodizedPointByPoint(ifg, z, width);
+            ASSERT_EQ(GaussianApodize(ifg.data(), 4096, width), 1);
+            EXPECT_EQ(std::memcmp(ifg.data(), expected.data(), sizeof(double) * 4096), 0)
+                << "centre " << centre << ", width " << width;
+        }
+    }
 }
 
 TEST(GaussianApodize, WithoutZpdOrPointsNothingChanges) {

@@ -23,12 +23,14 @@ void CScanBuffer::Store(const double* values, int count, double storedAt) {
 
 int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
     if (out == nullptr || timestampOut == nullptr || pts < 0 || pts > kFinestPointsAsSeen) return 1;
-    std::fill(out, out + pts, 0.0);
+    const int asked = pts;
     // The host asks for the finest setting as 32768; it holds 30000 values.
     if (pts == kFinestPointsAsSeen) pts = kFinestPoints;
 
     uint16_t seenState = 0;
     int seenPoints = 0;
+    bool ready = false;
+    int copied = 0;
     {
         // The state and the count are checked under the lock as well: the scan
         // thread may be storing into this buffer right now.
@@ -38,9 +40,16 @@ int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
         if ((state & SCAN_BUFFER_READY) != 0 && points == pts) {
             std::memcpy(out, data, static_cast<size_t>(points) * sizeof(double));
             *timestampOut = timestamp;
-            return 0;
+            ready = true;
+            copied = points;
         }
     }
+    // Every value asked for and not copied reads 0.0: the tail of the finest
+    // setting, or all of them after a failure. Written once, not zeroed first
+    // and then overwritten, so that a read costs one pass over the host's
+    // array.
+    std::fill(out + copied, out + asked, 0.0);
+    if (ready) return 0;
     DebugTrace("nadixq getData()::FAILED: state= %d; points= %d; pts= %d", seenState, seenPoints,
                pts);
     return 1;

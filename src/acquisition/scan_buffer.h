@@ -22,10 +22,11 @@ class CScanBuffer {
     // Stores `count` values (0 to 32767) with their time stamp; other counts
     // leave the buffer as it was. Scan thread.
     void Store(const double* values, int count, double storedAt);
-    // Zeroes `pts` values of `out`, then copies the stored values and the time
-    // stamp when the buffer holds exactly `pts` values (32768 standing for
-    // 30000). 0 when copied, 1 otherwise (with the FAILED trace). A `pts`
-    // outside 0..32768 returns 1 without touching `out`. Host thread.
+    // Copies the stored values and the time stamp when the buffer holds
+    // exactly `pts` values (32768 standing for 30000); the rest of the `pts`
+    // values of `out` (all of them when nothing is copied) become 0.0. 0 when
+    // copied, 1 otherwise (with the FAILED trace). A `pts` outside 0..32768
+    // returns 1 without touching `out`. Host thread.
     int Read(double* out, int pts, double* timestampOut);
     // The stored time stamp (0.0 before the first store).
     double Timestamp();

@@ -58,9 +58,10 @@ class CDualADC : public CNadixDevice {
     int32_t _extendedCaps;
     // The frame words of the last fiber write or read. Host thread only.
     uint32_t _fiberFrames[16] = {};
-    // Co-added channels of the current file. Scan thread only during a run.
-    double _highSum[kMaxPoints];
-    double _lowSum[kMaxPoints];
+    // Co-added channels of the current file, aligned like _data. Scan thread
+    // only during a run.
+    alignas(64) double _highSum[kMaxPoints];
+    alignas(64) double _lowSum[kMaxPoints];
     // Nonzero: the next merge recomputes its limits. Set at construction and
     // by each good CalScan on the host's thread, taken by PrepareData on the
     // scan thread.

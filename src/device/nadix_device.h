@@ -61,7 +61,9 @@ class CNadixDevice {
     std::atomic<int32_t> _imaxPos{0};
     // Written by Initialize on the host's thread, read by the scan thread.
     std::atomic<int32_t> _pts{0};
-    double _data[kMaxPoints];
+    // On a cache line of its own, so that the passes over it run on aligned
+    // vectors.
+    alignas(64) double _data[kMaxPoints];
     int32_t _boardType = -1;
     platform::Guid _interfaceGuid = {};
     uint16_t _auxState = 0;

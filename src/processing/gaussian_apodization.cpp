@@ -1,10 +1,39 @@
 #include "processing/gaussian_apodization.h"
 
-#include <cmath>
+#include <algorithm>
+#include <cstdint>
 
+#include "processing/window_exponential.h"
 #include "processing/zpd_search.h"
 
 namespace nadixq {
+
+namespace {
+
+// Distances whose weights are computed in one go. The weight of a distance
+// serves the point that far after the ZPD and the point that far before it.
+constexpr int kBlock = 256;
+
+// Weights of the distances d0 to d0 + kBlock - 1: exp(-(d * d) / v), 0 where
+// it underflows. Returns true when all of them are above 0. The distance is a
+// double holding an exact integer, as the window is defined.
+bool BlockWeights(double d0, double v, double* w) {
+    for (int j = 0; j < kBlock; ++j) {
+        const double d = d0 + j;
+        w[j] = WindowWeight(-(d * d) / v);
+    }
+    // The smallest weight, in two lanes so that the pass vectorises.
+    constexpr int kLanes = 2;
+    double smallest[kLanes] = {w[0], w[1]};
+    for (int j = kLanes; j < kBlock; j += kLanes) {
+        for (int k = 0; k < kLanes; ++k) {
+            smallest[k] = w[j + k] < smallest[k] ? w[j + k] : smallest[k];
+        }
+    }
+    return smallest[0] > 0.0 && smallest[1] > 0.0;
+}
+
+}  // namespace
 
 int GaussianApodize(double* ifg, int pts, double width) noexcept {
     if (ifg == nullptr || pts < 1) return 0;
@@ -16,29 +45,50 @@ int GaussianApodize(double* ifg, int pts, double width) noexcept {
     if (z < 0) return 0;
 
     const double v = width * width;
-    // The distance to the ZPD is carried along in a double rather than
-    // converted from i each time; it stays an exact integer throughout.
-    double d = -static_cast<double>(z);
-    int i = 0;
-    for (; i < pts; ++i, d += 1.0) {
-        // One exponential per point. A multiplicative recurrence from point
-        // to point would be several times faster, but its weights drift from
-        // exp() in the last digits and underflow at other points; the window
-        // is defined as exp() rounded to double.
-        const double g = std::exp(-(d * d) / v);
-        if (g > 0.0) {
-            ifg[i] *= g;
-        } else {
-            // Set, not multiplied: a zero weight must give 0.0 even for an
-            // infinite or NaN sample.
-            ifg[i] = 0.0;
-            // After the ZPD the weights only fall, so once one has underflowed
-            // the rest are zero too; skip their exponentials. Before the ZPD a
-            // zero weight says nothing about the next point.
-            if (i > z) break;
+    // The window is symmetric about the ZPD: one weight per distance serves
+    // both sides. After the ZPD, once a weight has underflowed to 0 the
+    // weights only fall, so every later point is set to 0.0 without its
+    // weight being evaluated; before the ZPD each point gets its own weight
+    // (a zero there says nothing about the points nearer to the ZPD).
+    const int64_t after = int64_t{pts} - z;  // distances 0 .. after-1 lie at or after the ZPD
+    const int64_t before = z;                // distances 1 .. before lie before it
+    bool afterDone = false;
+    double w[kBlock];
+    for (int64_t d0 = 0; (!afterDone && d0 < after) || d0 <= before; d0 += kBlock) {
+        const bool positive = BlockWeights(static_cast<double>(d0), v, w);
+
+        if (!afterDone && d0 < after) {
+            double* out = ifg + z + d0;
+            const int count = static_cast<int>(std::min<int64_t>(kBlock, after - d0));
+            if (positive) {
+                for (int j = 0; j < count; ++j) out[j] *= w[j];
+            } else {
+                int j = 0;
+                for (; j < count && w[j] > 0.0; ++j) out[j] *= w[j];
+                if (j < count) {
+                    // Set, not multiplied: a zero weight must give 0.0 even for an
+                    // infinite or NaN sample. Distance 0 has the weight 1, so
+                    // this point lies after the ZPD.
+                    std::fill(out + j, ifg + pts, 0.0);
+                    afterDone = true;
+                }
+            }
+        }
+
+        if (std::max<int64_t>(d0, 1) <= before) {
+            // Distances from max(d0, 1) up to the block's end or to z.
+            const int first = d0 == 0 ? 1 : 0;
+            const int last = static_cast<int>(std::min<int64_t>(kBlock - 1, before - d0));
+            double* centre = ifg + z - d0;
+            if (positive) {
+                for (int j = first; j <= last; ++j) centre[-j] *= w[j];
+            } else {
+                for (int j = first; j <= last; ++j) {
+                    centre[-j] = w[j] > 0.0 ? centre[-j] * w[j] : 0.0;
+                }
+            }
         }
     }
-    for (; i < pts; ++i) ifg[i] = 0.0;
     return 1;
 }
 

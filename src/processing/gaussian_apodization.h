@@ -10,7 +10,9 @@ constexpr double kApodizeMaxWidth = 1e10;
 
 // Multiplies ifg[i] by exp(-(i - z)^2 / width^2), z being the ZPD found over
 // the whole array; the weight is 1 at z and 1/e at width points from it.
-// Points whose weight underflows become exactly 0.0. Returns 1 when the
+// Points whose weight underflows become exactly 0.0. The weights come from the
+// library's own exponential (WindowWeight in window_exponential.h): each within
+// 1 ulp of exp() rounded to double, and the same bits on every system. Returns 1 when the
 // window was applied, 0 with the array untouched when ifg is null, pts < 1,
 // width lies outside [kApodizeMinWidth, kApodizeMaxWidth] (or is NaN), or no
 // ZPD is found (there is no centre to put the window on).

@@ -1,5 +1,6 @@
 #include "processing/high_low_combiner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -14,6 +15,25 @@ constexpr double kHalfPi = 1.5707963267948966;
 // rounding noise: with nothing excluded a constant channel gives a divisor of
 // 0 only up to the rounding of 32768-term sums.
 constexpr double kDegenerateSpread = 1e-10;
+
+// Samples the backward clip scan looks at in one go.
+constexpr int32_t kClipScanBlock = 64;
+
+// Whether one of kClipScanBlock samples may exceed `cl` in magnitude: false
+// only when none does (|x| > cl is x > cl or x < -cl; NaN is neither). The
+// extremes run in two lanes so that the pass vectorises.
+bool BlockMayClip(const double* ifg, double cl) {
+    double largest[2] = {0.0, 0.0};
+    double smallest[2] = {0.0, 0.0};
+    for (int32_t k = 0; k < kClipScanBlock; k += 2) {
+        for (int32_t lane = 0; lane < 2; ++lane) {
+            const double v = ifg[k + lane];
+            largest[lane] = v > largest[lane] ? v : largest[lane];
+            smallest[lane] = v < smallest[lane] ? v : smallest[lane];
+        }
+    }
+    return largest[0] > cl || largest[1] > cl || smallest[0] < -cl || smallest[1] < -cl;
+}
 
 // The threshold as the log line prints it: a whole number, saturated so that
 // an absurd scan count cannot overflow the conversion.
@@ -38,9 +58,15 @@ void IFG_TransitionLimits(const double* ifg, int32_t n, double cl, int32_t& m1, 
         }
     }
     // The backward scan stops above m2: a clipped sample at index 0 alone
-    // leaves no region, and the scan never crosses the forward one.
+    // leaves no region, and the scan never crosses the forward one. It mostly
+    // crosses the unclipped wing, so it skips whole blocks where no sample
+    // can clip and walks the rest.
     if (clipped) {
-        for (int32_t j = n - 1; j > m2; --j) {
+        int32_t j = n - 1;
+        while (j - kClipScanBlock >= m2 && !BlockMayClip(ifg + j - kClipScanBlock + 1, cl)) {
+            j -= kClipScanBlock;
+        }
+        for (; j > m2; --j) {
             if (std::fabs(ifg[j]) > cl) {
                 m3 = j + kClipGuard > n ? n : j + kClipGuard;
                 m4 = m3 + tl > n ? n : m3 + tl;
@@ -61,23 +87,29 @@ void IFG_TransitionWeights(double* w, int32_t count, int32_t m1, int32_t m2, int
     // A ramp that holds no point needs no factor (and must not divide by 0).
     const double rise = m2 > m1 ? kHalfPi / (m2 - m1) : 0.0;
     const double fall = m4 > m3 ? kHalfPi / (m4 - m3) : 0.0;
-    // Point by point in the order of the regions, so that limits handed in by
-    // hand in any order still give each point exactly one weight.
-    for (int32_t i = 0; i < count; ++i) {
-        if (i < m1) {
-            w[i] = 0.0;
-        } else if (i < m2) {
-            const double s = std::sin((i - m1) * rise);
-            w[i] = s * s;
-        } else if (i < m3) {
-            w[i] = 1.0;
-        } else if (i < m4) {
-            const double c = std::cos((i - m3) * fall);
-            w[i] = c * c;
-        } else {
-            w[i] = 0.0;
-        }
+    // Each point belongs to the first region whose end lies beyond it, so that
+    // limits handed in by hand in any order still give each point exactly one
+    // weight: the regions end at m1, then at the larger of that and m2, and so
+    // on, within [0, count].
+    auto end = [count](int32_t from, int32_t limit) {
+        return std::clamp(limit > from ? limit : from, int32_t{0}, count);
+    };
+    const int32_t zeroEnd = end(0, m1);
+    const int32_t riseEnd = end(zeroEnd, m2);
+    const int32_t oneEnd = end(riseEnd, m3);
+    const int32_t fallEnd = end(oneEnd, m4);
+    int32_t i = 0;
+    for (; i < zeroEnd; ++i) w[i] = 0.0;
+    for (; i < riseEnd; ++i) {
+        const double s = std::sin((i - m1) * rise);
+        w[i] = s * s;
     }
+    for (; i < oneEnd; ++i) w[i] = 1.0;
+    for (; i < fallEnd; ++i) {
+        const double c = std::cos((i - m3) * fall);
+        w[i] = c * c;
+    }
+    for (; i < count; ++i) w[i] = 0.0;
 }
 
 void IFG_LinearRegression(const double* x, const double* y, int32_t pts, double& slope,

@@ -23,6 +23,39 @@ Window SearchWindow(int pts, int hint, int start, int end) {
     return w;
 }
 
+struct Extremes {
+    double max;
+    double min;
+};
+
+// The largest and the smallest sample of ifg[lo..hi] as a walk from ifg[lo]
+// with strict comparisons finds them: NaN samples never replace an extreme.
+Extremes ExtremeValues(const double* ifg, int lo, int hi) {
+    // Two lanes: the pass then runs as one vector of two.
+    constexpr int kLanes = 2;
+    double maxLane[kLanes];
+    double minLane[kLanes];
+    for (int k = 0; k < kLanes; ++k) maxLane[k] = minLane[k] = ifg[lo];
+    int i = lo + 1;
+    for (; hi - i >= kLanes - 1; i += kLanes) {
+        for (int k = 0; k < kLanes; ++k) {
+            const double v = ifg[i + k];
+            maxLane[k] = v > maxLane[k] ? v : maxLane[k];
+            minLane[k] = v < minLane[k] ? v : minLane[k];
+        }
+    }
+    Extremes e{maxLane[0], minLane[0]};
+    for (int k = 1; k < kLanes; ++k) {
+        e.max = maxLane[k] > e.max ? maxLane[k] : e.max;
+        e.min = minLane[k] < e.min ? minLane[k] : e.min;
+    }
+    for (; i <= hi; ++i) {
+        e.max = ifg[i] > e.max ? ifg[i] : e.max;
+        e.min = ifg[i] < e.min ? ifg[i] : e.min;
+    }
+    return e;
+}
+
 }  // namespace
 
 int FindZPD(const double* ifg, int pts, int hint, int start, int end) noexcept {
@@ -32,23 +65,19 @@ int FindZPD(const double* ifg, int pts, int hint, int start, int end) noexcept {
     // nothing inside it to search; refuse rather than read past the end.
     if (w.lo < 0 || w.lo >= pts || w.hi < w.lo) return kZpdNotFound;
 
-    // Strict comparisons keep the first occurrence of each extreme.
-    int maxPos = w.lo;
-    int minPos = w.lo;
-    double maxVal = ifg[w.lo];
-    double minVal = ifg[w.lo];
-    for (int i = w.lo + 1; i <= w.hi; ++i) {
-        const double v = ifg[i];
-        if (v > maxVal) {
-            maxVal = v;
-            maxPos = i;
-        }
-        if (v < minVal) {
-            minVal = v;
-            minPos = i;
-        }
+    // The extremes' values first, in a pass that vectorises, then the first
+    // index holding each: that is where a walk with strict comparisons would
+    // have found it (every earlier sample is smaller, or NaN). The walk keeps
+    // the first sample when it is NaN, which no comparison displaces; the
+    // lanes start from it too.
+    const Extremes e = ExtremeValues(ifg, w.lo, w.hi);
+    if (!(e.max > e.min)) return kZpdNotFound;  // a flat window, or a NaN at its start
+    int maxPos = -1;
+    int minPos = -1;
+    for (int i = w.lo; i <= w.hi && (maxPos < 0 || minPos < 0); ++i) {
+        if (maxPos < 0 && ifg[i] == e.max) maxPos = i;
+        if (minPos < 0 && ifg[i] == e.min) minPos = i;
     }
-    if (maxVal == minVal) return kZpdNotFound;
 
     const int a = maxPos < minPos ? maxPos : minPos;
     const int b = maxPos < minPos ? minPos : maxPos;
