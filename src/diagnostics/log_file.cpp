@@ -19,7 +19,9 @@ std::FILE* CLogFile::OpenFile() {
     }
     platform::LockGuard guard(_lock);
     if (_file != nullptr) std::fclose(_file);
-    _file = std::fopen(_fileName, _append ? "at" : "wt");
+    // As fopen with "at" or "wt", except that a link planted under the name
+    // is refused rather than followed: the open then fails like any other.
+    _file = platform::OpenLogFile(_fileName, _append != 0);
     _isOpen = _file != nullptr;
     return _file;
 }

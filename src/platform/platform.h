@@ -138,6 +138,14 @@ double WallClockMs();
 bool LocalTime(int64_t seconds, std::tm* out);
 
 // ----------------------------------------------------------------- files --
+// Opens the log file `path` for text output, creating it when it is missing:
+// appending with `append`, else truncated. Refuses (null, with the system
+// error set) a path that names a symbolic link, dangling or not, or another
+// reparse point, and anything but a regular file: a link planted under the
+// log's name must not send the library's lines into another file (POSIX:
+// O_NOFOLLOW; Windows: the reparse point is opened, not followed, and
+// refused). Blocks on the disk.
+std::FILE* OpenLogFile(const char* path, bool append);
 // Commits a stream's operating-system buffers to the disk (after fflush).
 // Returns true on success. Blocks on the disk.
 bool CommitFile(std::FILE* file);
