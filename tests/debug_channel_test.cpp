@@ -105,4 +105,20 @@ TEST(DebugChannel, HostLinesArriveAsOneDatagramEachWithLoadAndUnload) {
     EXPECT_EQ(lines, expected);
 }
 
+TEST(DebugChannel, HostThatNeverUnloadsStillSendsTheDetachLine) {
+    // The library is unloaded during the exit, after its static destructors:
+    // the detach line must find the channel still open.
+    DebugSocket socket;
+    if (!socket.bound()) GTEST_SKIP() << "another viewer listens on the debug channel";
+    const std::string host = std::string(NADIXQ_TEST_BINARY_DIR) + "/hosts/late_binding_host";
+    pid_t pid = RunHost(host.c_str(), {NADIXQ_SHARED_LIBRARY});
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    auto lines = socket.ReceiveFrom(pid, &status);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"nadixq: DLL PROCESS ATTACH\n", "nadixq setScans 7\n",
+                                        "nadixq: DLL PROCESS DETACH\n"}));
+}
+
 }  // namespace
