@@ -21,7 +21,7 @@ class CWorkerThread {
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-    // Resets the events, creates the thread at the highest priority and waits
+    // Resets the events, creates the thread at a raised priority and waits
     // until its body set the started (true) or the start-failed event (false).
     // Refuses (false) while an earlier thread of this object is still running.
     // Host thread.

@@ -59,9 +59,10 @@ using ThreadEntry = uint32_t (*)(void* argument);
 // Creates a runnable thread that calls entry(argument); the entry's result is
 // the thread's exit code. Returns null when the thread could not be created.
 Thread CreateThread(ThreadEntry entry, void* argument);
-// Raises the thread to the highest priority of the normal classes
-// (THREAD_PRIORITY_TIME_CRITICAL on Windows; on POSIX a real-time policy when
-// the process may set one without privileges, otherwise nothing). Best effort.
+// Raises the thread above the normal threads: THREAD_PRIORITY_TIME_CRITICAL
+// on Windows, the highest level of the normal priority classes; on POSIX the
+// lowest priority of the SCHED_RR real-time policy, where the process may set
+// it, otherwise nothing. Best effort.
 void RaiseThreadPriority(Thread thread);
 // Ends the thread by force, without waiting: the thread ends in its next
 // PollSleep, the one place where it holds no lock (POSIX: a deferred

@@ -92,10 +92,16 @@ Thread CreateThread(ThreadEntry entry, void* argument) {
     return handle.release();
 }
 
+// The lowest real-time priority: above every thread of the normal policy, so
+// that the 5 ms poll keeps its pace on a busy machine, and below every other
+// real-time thread, the kernel's own (interrupt threads at 50, watchdogs and
+// migration at 99) and those of audio or control software. A scan thread that
+// ran away there could still not hold off the kernel, and the kernel's
+// real-time throttling leaves the normal threads their share.
 void RaiseThreadPriority(Thread thread) {
     if (thread == nullptr) return;
     sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_RR);
+    param.sched_priority = sched_get_priority_min(SCHED_RR);
     // Refused without the privilege; the thread then keeps the normal policy.
     pthread_setschedparam(StateOf(thread).id, SCHED_RR, &param);
 }
