@@ -35,6 +35,10 @@ uint32_t CScanThread::ThreadProc() {
         // sees one co-add signal per file and filesComplete reaching the count.
         // A continuous run ends with the file in which it was stopped.
         while (_fileCount != 0 ? state.filesComplete.load() < _fileCount : !killed) {
+            // After a kill or a failure the remaining files of a counted run
+            // pass without a poll sleep; a forced end must reach them here,
+            // however many there are.
+            platform::TerminationPoint();
             _device->ClearCoadd();
             state._status.store(STATUS_ACQUIRING);
             state._scansComplete.store(0);

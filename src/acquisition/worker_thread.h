@@ -13,6 +13,10 @@ class CWorkerThread {
   public:
     // How long Stop waits for the body to end by itself before forcing it.
     static constexpr uint32_t kStopWaitMs = 5000;
+    // How long Stop then gives a forced end to take the thread. The body
+    // reaches a termination point within one poll; so Stop returns within
+    // kStopWaitMs + kTerminateWaitMs whatever the body does.
+    static constexpr uint32_t kTerminateWaitMs = 500;
 
     CWorkerThread();
     // Waits for a thread that may still run before releasing the handles; a
@@ -31,8 +35,9 @@ class CWorkerThread {
     virtual uint32_t ThreadProc() = 0;
 
     // Sets the kill event and waits up to kStopWaitMs for the stopped event;
-    // terminates the thread when it does not come. Does nothing when the
-    // object was never started. Host thread.
+    // terminates the thread when it does not come, and waits up to
+    // kTerminateWaitMs for it to end. Does nothing when the object was never
+    // started. Host thread.
     void Stop();
     // True once a Start succeeded; stays true after the run ended.
     bool IsRunning() const { return _running; }

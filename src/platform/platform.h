@@ -64,22 +64,25 @@ Thread CreateThread(ThreadEntry entry, void* argument);
 // lowest priority of the SCHED_RR real-time policy, where the process may set
 // it, otherwise nothing. Best effort.
 void RaiseThreadPriority(Thread thread);
-// Ends the thread by force, without waiting: the thread ends in its next
-// PollSleep, the one place where it holds no lock (POSIX: a deferred
-// cancellation, taken only before or after the sleep itself, so a request
-// that arrives mid-sleep waits for the sleep to finish; Windows: a user APC
-// that cuts the alertable poll sleep short, rather than TerminateThread,
-// which could stop it inside a lock). A thread that never sleeps there is not
-// ended.
+// Ends the thread by force, without waiting: the thread ends at its next
+// PollSleep or TerminationPoint, the places where it holds no lock (POSIX: a
+// deferred cancellation, taken only before or after the sleep itself, so a
+// request that arrives mid-sleep waits for the sleep to finish; Windows: a
+// user APC that cuts the alertable poll sleep short, rather than
+// TerminateThread, which could stop it inside a lock). A thread that reaches
+// neither is not ended.
 void TerminateThread(Thread thread);
 // Waits up to `timeoutMs` for the thread to have ended. True when it has.
 bool WaitForThread(Thread thread, uint32_t timeoutMs);
 // Releases the handle. A thread that is still running keeps running detached.
 void CloseThread(Thread thread);
-// The worker's poll sleep (5 ms in the scan loop). Only this sleep is a point
-// where TerminateThread may end a thread, on entry or on return. Blocks the
+// The worker's poll sleep (5 ms in the scan loop). A point where
+// TerminateThread may end the thread, on entry or on return. Blocks the
 // calling thread.
 void PollSleep(uint32_t milliseconds);
+// The same point without the sleep, for a worker's loop that may run long
+// without polling. Never blocks (Windows: an alertable yield).
+void TerminationPoint();
 // Plain sleep of the calling thread.
 void Sleep(uint32_t milliseconds);
 

@@ -1,6 +1,7 @@
-// Threads on POSIX. A thread runs with cancellation disabled except inside
-// PollSleep, so that a forced termination can only end it at its poll sleep,
-// where it holds no lock and is not half-way through a store. The handle and
+// Threads on POSIX. A thread runs with cancellation disabled except in
+// TerminationPoint (also around PollSleep), so that a forced termination can
+// only end it there, where it holds no lock and is not half-way through a
+// store. The handle and
 // the thread share their state, so either may be released first.
 #include <pthread.h>
 #include <sched.h>
@@ -67,14 +68,6 @@ void SleepFor(uint32_t milliseconds) {
                      static_cast<long>(milliseconds % 1000) * 1000000L};
     timespec remaining{};
     while (nanosleep(&request, &remaining) != 0) request = remaining;
-}
-
-// The one cancellation point of a thread: cancellation is enabled only here.
-void TestCancel() {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    pthread_testcancel();
-    pthread_setcancelstate(previous, nullptr);
 }
 
 }  // namespace
@@ -156,9 +149,17 @@ void CloseThread(Thread thread) {
 // thread sanitizer blind to its last locks. A pending request waits at most one
 // sleep, and is taken on the way out.
 void PollSleep(uint32_t milliseconds) {
-    TestCancel();
+    TerminationPoint();
     SleepFor(milliseconds);
-    TestCancel();
+    TerminationPoint();
+}
+
+// The one cancellation point of a thread: cancellation is enabled only here.
+void TerminationPoint() {
+    int previous = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+    pthread_testcancel();
+    pthread_setcancelstate(previous, nullptr);
 }
 
 void Sleep(uint32_t milliseconds) {
