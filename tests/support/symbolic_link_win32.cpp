@@ -11,10 +11,15 @@ namespace nadixq::test {
 
 bool MakeSymbolicLink(const char* target, const char* link) {
     // Without developer mode the flag is refused; try once without it.
-    if (::CreateSymbolicLinkA(link, target, SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
-        return true;
+    if (!::CreateSymbolicLinkA(link, target, SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        !::CreateSymbolicLinkA(link, target, 0)) {
+        return false;
     }
-    return ::CreateSymbolicLinkA(link, target, 0) != 0;
+    // Wine reports success without creating anything (it has no reparse
+    // points): only a link that is there counts.
+    const DWORD attributes = ::GetFileAttributesA(link);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 }  // namespace nadixq::test
