@@ -1,8 +1,8 @@
 // Threads on POSIX. A thread runs with cancellation disabled except in
 // TerminationPoint (also around PollSleep), so that a forced termination can
 // only end it there, where it holds no lock and is not half-way through a
-// store. The handle and
-// the thread share their state, so either may be released first.
+// store. The handle and the thread share their state, so either may be
+// released first.
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
