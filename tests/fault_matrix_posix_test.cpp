@@ -23,11 +23,16 @@ namespace {
 
 constexpr size_t kSubfileBytes = 32 + 4 * 1024;
 
-// Runs `body` in a child process and returns its exit code (-1 when it did
-// not exit). Nothing of the library runs a thread at the fork.
+// Runs `body` in a child process, which closes the instrument after it, and
+// returns its exit code (-1 when it did not exit). Nothing of the library
+// runs a thread at the fork.
 int InChild(const std::function<int()>& body) {
     const pid_t child = fork();
-    if (child == 0) _exit(body());
+    if (child == 0) {
+        const int code = body();
+        spectrometer_close();  // the last run's thread is reaped
+        _exit(code);
+    }
     int status = 0;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
