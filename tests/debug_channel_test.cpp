@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -42,8 +43,14 @@ class DebugSocket {
         std::vector<std::string> lines;
         int quiet = 0;
         bool ended = false;
-        while (!ended || quiet < 3) {
-            if (!ended && waitpid(pid, exitStatus, WNOHANG) == pid) ended = true;
+        // The child's lines are all queued once it has ended; other processes
+        // of the user may keep the channel busy, so the draining is bounded.
+        std::chrono::steady_clock::time_point drained{};
+        while (!ended || (quiet < 3 && std::chrono::steady_clock::now() < drained)) {
+            if (!ended && waitpid(pid, exitStatus, WNOHANG) == pid) {
+                ended = true;
+                drained = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            }
             char text[2048];
             char control[CMSG_SPACE(sizeof(ucred))];
             iovec part{text, sizeof text};
