@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -42,8 +43,14 @@ class DebugSocket {
         std::vector<std::string> lines;
         int quiet = 0;
         bool ended = false;
-        while (!ended || quiet < 3) {
-            if (!ended && waitpid(pid, exitStatus, WNOHANG) == pid) ended = true;
+        // The child's lines are all queued once it has ended; other processes
+        // of the user may keep the channel busy, so the draining is bounded.
+        std::chrono::steady_clock::time_point drained{};
+        while (!ended || (quiet < 3 && std::chrono::steady_clock::now() < drained)) {
+            if (!ended && waitpid(pid, exitStatus, WNOHANG) == pid) {
+                ended = true;
+                drained = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            }
             char text[2048];
             char control[CMSG_SPACE(sizeof(ucred))];
             iovec part{text, sizeof text};
@@ -103,6 +110,22 @@ TEST(DebugChannel, HostLinesArriveAsOneDatagramEachWithLoadAndUnload) {
                                       "nadixq setFiles 3\n",
                                       "nadixq: DLL PROCESS DETACH\n"};
     EXPECT_EQ(lines, expected);
+}
+
+TEST(DebugChannel, HostThatNeverUnloadsStillSendsTheDetachLine) {
+    // The library is unloaded during the exit, after its static destructors:
+    // the detach line must find the channel still open.
+    DebugSocket socket;
+    if (!socket.bound()) GTEST_SKIP() << "another viewer listens on the debug channel";
+    const std::string host = std::string(NADIXQ_TEST_BINARY_DIR) + "/hosts/late_binding_host";
+    pid_t pid = RunHost(host.c_str(), {NADIXQ_SHARED_LIBRARY});
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    auto lines = socket.ReceiveFrom(pid, &status);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"nadixq: DLL PROCESS ATTACH\n", "nadixq setScans 7\n",
+                                        "nadixq: DLL PROCESS DETACH\n"}));
 }
 
 }  // namespace

@@ -130,6 +130,22 @@ TEST(LinearRegression, SumsAreDividedByTheFullPointCount) {
     EXPECT_NEAR(intercept, 6.0 / 11.0, 1e-12);
 }
 
+TEST(LinearRegression, SmallSwingOnALargeOffsetIsFittedNotReplaced) {
+    // The spread of x is tiny next to its mean square, yet the fit is
+    // defined: the line follows the data (up to the cancellation in X*X - XX,
+    // of the order of 1%), where the ratio of the means would give 0.0125
+    // and 0.
+    std::vector<double> x(8192), y(8192);
+    for (int i = 0; i < 8192; ++i) {
+        x[i] = 1e6 + std::sin(0.01 * i);
+        y[i] = 0.0625 * x[i] - 50000.0;
+    }
+    double slope = 0, intercept = 0;
+    IFG_LinearRegression(x.data(), y.data(), 8192, slope, intercept, -1, -1);
+    EXPECT_NEAR(slope, 0.0625, 0.002);
+    EXPECT_NEAR(intercept, -50000.0, 2000.0);
+}
+
 TEST(LinearRegression, DegenerateFitsStayFinite) {
     double slope = -1, intercept = -1;
 

@@ -8,8 +8,10 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "diagnostics/debug_trace.h"
+#include "support/symbolic_link.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -83,6 +85,32 @@ TEST(LogFile, UnwritablePathStillEchoesAndReportsFailure) {
     EXPECT_EQ(log.failures, 2);
     ASSERT_EQ(trace.Texts().size(), 2u);
     EXPECT_EQ(trace.Texts()[1], "dump 2");
+}
+
+TEST(LogFile, LinkPlantedUnderItsNameIsRefusedAsAnUnwritablePath) {
+    // A link to a file the host may write: the file is left as it was.
+    {
+        std::ofstream victim("victim.txt");
+        victim << "precious\n";
+    }
+    CountingLog log("planted_log.txt");
+    if (!nadixq::test::MakeSymbolicLink("victim.txt", "planted_log.txt")) {
+        GTEST_SKIP() << "the system refused to create a symbolic link";
+    }
+    TraceCapture trace;
+    EXPECT_EQ(log.Write("dump %d", 1), 0);
+    EXPECT_EQ(log.failures, 1);
+    EXPECT_EQ(ReadFile("victim.txt"), "precious\n");
+    EXPECT_EQ(trace.Texts(), std::vector<std::string>{"dump 1"});
+
+    // A dangling link: its target is not created through it.
+    std::remove("planted_log.txt");
+    std::remove("created_through_link.txt");
+    ASSERT_TRUE(nadixq::test::MakeSymbolicLink("created_through_link.txt", "planted_log.txt"));
+    EXPECT_EQ(log.Write("dump %d", 2), 0);
+    EXPECT_EQ(log.failures, 2);
+    EXPECT_FALSE(std::ifstream("created_through_link.txt").good());
+    std::remove("planted_log.txt");
 }
 
 TEST(LogFile, DeletedFileIsRecreatedByTheNextLine) {

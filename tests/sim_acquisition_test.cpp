@@ -9,66 +9,24 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <map>
-#include <mutex>
 #include <vector>
 
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
 #include "sim/nadixq_sim.h"
+#include "support/delivered_scans.h"
 #include "support/host_event.h"
 #include "support/sim_install.h"
 #include "support/trace_capture.h"
 
 namespace {
 
-using nadixq::kChannelSamples;
+using nadixq::test::DeliveredScans;
 using nadixq::test::TraceCapture;
 
 constexpr int kPoints = 2048;
 constexpr int kScans = 4;
 constexpr int kFiles = 3;
-
-// Every scan the board delivered, by the board's scan counter.
-class DeliveredScans {
-  public:
-    static void NADIXQ_SIM_CALL Hook(void* context, int scan, const int16_t* low,
-                                     const int16_t* high, int count) {
-        auto* self = static_cast<DeliveredScans*>(context);
-        std::lock_guard<std::mutex> lock(self->_mutex);
-        Scan& entry = self->_scans[scan];
-        entry.low.assign(low, low + count);
-        if (high != nullptr) entry.high.assign(high, high + count);
-    }
-
-    // The mean of the co-added windows of scans first..last (1-based), summed
-    // in scan order and scaled by the reciprocal, as a board does it.
-    std::vector<double> WindowMean(int first, int last, int start, bool high) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        std::vector<double> sum(kPoints, 0.0);
-        for (int scan = first; scan <= last; ++scan) {
-            const std::vector<int16_t>& samples = high ? _scans[scan].high : _scans[scan].low;
-            if (samples.empty()) return {};
-            for (int i = 0; i < kPoints; ++i) sum[i] += samples[start + i];
-        }
-        const double factor = 1.0 / (last - first + 1);
-        for (double& value : sum) value *= factor;
-        return sum;
-    }
-
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(_mutex);
-        return _scans.size();
-    }
-
-  private:
-    struct Scan {
-        std::vector<int16_t> low;
-        std::vector<int16_t> high;
-    };
-    std::mutex _mutex;
-    std::map<int, Scan> _scans;
-};
 
 class SimAcquisition : public ::testing::Test {
   protected:
@@ -128,7 +86,6 @@ TEST_P(SimAcquisitionPerModel, FilesHoldTheMeanOfTheWindowsTheBoardSent) {
     nadixq_sim_set_noise(2.0);
     nadixq_sim_set_seed(1000 + model);
     DeliveredScans delivered;
-    nadixq_sim_set_transfer_hook(&DeliveredScans::Hook, &delivered);
     Prepare(model);
     const int start = nadixq_sim_imax_pos() - 256;
 
@@ -145,7 +102,7 @@ TEST_P(SimAcquisitionPerModel, FilesHoldTheMeanOfTheWindowsTheBoardSent) {
 
         // The file's scans are the board's scans file*kScans+1 onwards.
         const std::vector<double> low =
-            delivered.WindowMean(file * kScans + 1, (file + 1) * kScans, start, false);
+            delivered.WindowMean(file * kScans + 1, (file + 1) * kScans, start, kPoints, false);
         ASSERT_EQ(low.size(), static_cast<size_t>(kPoints));
         const auto burst = std::max_element(data.begin(), data.end()) - data.begin();
         EXPECT_NEAR(burst, 256, 2);
@@ -158,7 +115,7 @@ TEST_P(SimAcquisitionPerModel, FilesHoldTheMeanOfTheWindowsTheBoardSent) {
         // clipped (exactly), the fitted high-gain mean elsewhere (close to the
         // low-gain one, within the low channel's noise).
         const std::vector<double> high =
-            delivered.WindowMean(file * kScans + 1, (file + 1) * kScans, start, true);
+            delivered.WindowMean(file * kScans + 1, (file + 1) * kScans, start, kPoints, true);
         int firstClipped = -1, lastClipped = -1;
         for (int p = 0; p < kPoints; ++p) {
             if (std::fabs(high[p]) > 20000.0) {
@@ -193,7 +150,6 @@ TEST_F(SimAcquisition, DualBoardMergeBeatsTheLowGainChannelsNoise) {
     // the low-gain channel alone would be.
     nadixq_sim_set_noise(0.0);
     DeliveredScans delivered;
-    nadixq_sim_set_transfer_hook(&DeliveredScans::Hook, &delivered);
     spectrometer_setFiles(1);
     Prepare(3);
     const int start = nadixq_sim_imax_pos() - 256;
@@ -207,7 +163,8 @@ TEST_F(SimAcquisition, DualBoardMergeBeatsTheLowGainChannelsNoise) {
     ASSERT_EQ(spectrometer_startCoadd(), 0);
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_EQ(spectrometer_getData(merged.data(), kPoints, &stamp), 0);
-    const std::vector<double> low = delivered.WindowMean(kScans + 1, 2 * kScans, start, false);
+    const std::vector<double> low =
+        delivered.WindowMean(kScans + 1, 2 * kScans, start, kPoints, false);
 
     double mergedError = 0.0, lowError = 0.0;
     for (int p = 600; p < kPoints; ++p) {

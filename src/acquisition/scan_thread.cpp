@@ -18,6 +18,8 @@ CScanThread::~CScanThread() {
 // terminated run leaves no lock behind and no buffer half-stored.
 uint32_t CScanThread::ThreadProc() {
     LibraryState& state = State();
+    // Before the started event: once Start returns, the host reads this run's.
+    _lastFileDelivered.store(0);
     platform::SetEvent(_startedEvent);
     DebugTrace("nadixq scanThread:entering ThreadProc");
     DebugTrace("nadixq scanThread:files= %d; scans= %d", _fileCount, _scanCount);
@@ -35,6 +37,10 @@ uint32_t CScanThread::ThreadProc() {
         // sees one co-add signal per file and filesComplete reaching the count.
         // A continuous run ends with the file in which it was stopped.
         while (_fileCount != 0 ? state.filesComplete.load() < _fileCount : !killed) {
+            // After a kill or a failure the remaining files of a counted run
+            // pass without a poll sleep; a forced end must reach them here,
+            // however many there are.
+            platform::TerminationPoint();
             _device->ClearCoadd();
             state._status.store(STATUS_ACQUIRING);
             state._scansComplete.store(0);
@@ -70,10 +76,14 @@ uint32_t CScanThread::ThreadProc() {
             }
 
             PrepareData();
-            state.filesComplete.fetch_add(1);
+            const int32_t files = state.filesComplete.fetch_add(1) + 1;
+            // The host may restart as soon as it sees the last file's signal.
+            if (_fileCount != 0 ? files >= _fileCount : killed) _lastFileDelivered.store(1);
             SignalCoaddComplete();
         }
     }
+    _lastFileDelivered.store(1);
+    BeforeRunEnds();
 
     DebugTrace("nadixq scanThread:DONE");
     platform::SetEvent(_stoppedEvent);
@@ -115,6 +125,13 @@ int CScanThread::getData(double* data, int pts, double* timestamp) {
         "filesRetrieved= %d",
         ready, state.filesComplete.load(), retrieved);
     return _scanBuffers[ready].Read(data, pts, timestamp);
+}
+
+bool CScanThread::IsAcquiring() {
+    if (!IsActive()) return false;
+    // Past the last file only the thread's end is left: worth a wait, so that
+    // a host woken by that file's signal may start the next run at once.
+    return _lastFileDelivered.load() == 0 || !HasEnded(kStopWaitMs);
 }
 
 double CScanThread::GetTimestamp() {

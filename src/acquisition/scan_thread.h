@@ -33,6 +33,9 @@ class CScanThread : public CWorkerThread {
     int getData(double* data, int pts, double* timestamp);
     // Time stamp of the file getData would read; 0.0 before the first file.
     double GetTimestamp();
+    // True while a run is going. A run that has delivered its last file is
+    // waited for (up to kStopWaitMs) to end instead. Host thread.
+    bool IsAcquiring();
 
     // Host thread, while no run is going.
     void SetDevice(CNadixDevice* device) { _device = device; }
@@ -48,6 +51,9 @@ class CScanThread : public CWorkerThread {
   protected:
     // A terminated body never reached its end: the run is over all the same.
     void OnTerminated() override;
+    // Called on the scan thread once the run has delivered everything, before
+    // it reports its end. Does nothing; tests hold the thread here.
+    virtual void BeforeRunEnds() {}
 
   private:
     bool KillRequested();
@@ -66,6 +72,8 @@ class CScanThread : public CWorkerThread {
     // Written by the scan thread, read by the host without a lock.
     std::atomic<int32_t> writeScanBufferIndex{0};
     std::atomic<int32_t> readyScanBufferIndex{-1};
+    // Set by the scan thread before it signals its run's last file.
+    std::atomic<int32_t> _lastFileDelivered{0};
     CStreamFile _stream;
 };
 

@@ -67,9 +67,10 @@ void CWorkerThread::Stop() {
         return;
     }
     platform::TerminateThread(_thread);
-    // The thread ends in its next poll sleep, a few milliseconds away; one
-    // that never sleeps there is not ended and stays running.
-    if (platform::WaitForThread(_thread, kStopWaitMs)) OnTerminated();
+    // The thread ends at its next termination point, at most a poll away; one
+    // that never gets there (stuck in a driver request) is not ended and
+    // stays running.
+    if (platform::WaitForThread(_thread, kTerminateWaitMs)) OnTerminated();
 }
 
 bool CWorkerThread::IsActive() {

@@ -13,6 +13,10 @@ class CWorkerThread {
   public:
     // How long Stop waits for the body to end by itself before forcing it.
     static constexpr uint32_t kStopWaitMs = 5000;
+    // How long Stop then gives a forced end to take the thread. The body
+    // reaches a termination point within one poll; so Stop returns within
+    // kStopWaitMs + kTerminateWaitMs whatever the body does.
+    static constexpr uint32_t kTerminateWaitMs = 500;
 
     CWorkerThread();
     // Waits for a thread that may still run before releasing the handles; a
@@ -21,7 +25,7 @@ class CWorkerThread {
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-    // Resets the events, creates the thread at the highest priority and waits
+    // Resets the events, creates the thread at a raised priority and waits
     // until its body set the started (true) or the start-failed event (false).
     // Refuses (false) while an earlier thread of this object is still running.
     // Host thread.
@@ -31,8 +35,9 @@ class CWorkerThread {
     virtual uint32_t ThreadProc() = 0;
 
     // Sets the kill event and waits up to kStopWaitMs for the stopped event;
-    // terminates the thread when it does not come. Does nothing when the
-    // object was never started. Host thread.
+    // terminates the thread when it does not come, and waits up to
+    // kTerminateWaitMs for it to end. Does nothing when the object was never
+    // started. Host thread.
     void Stop();
     // True once a Start succeeded; stays true after the run ended.
     bool IsRunning() const { return _running; }

@@ -19,7 +19,9 @@ std::FILE* CLogFile::OpenFile() {
     }
     platform::LockGuard guard(_lock);
     if (_file != nullptr) std::fclose(_file);
-    _file = std::fopen(_fileName, _append ? "at" : "wt");
+    // As fopen with "at" or "wt", except that a link planted under the name
+    // is refused rather than followed: the open then fails like any other.
+    _file = platform::OpenLogFile(_fileName, _append != 0);
     _isOpen = _file != nullptr;
     return _file;
 }
@@ -80,14 +82,17 @@ CLogFile& TheLog() {
     // before any other static code of the library may log.
     static CLogFile* const created = (g_log = new (g_logStorage) CLogFile);
     (void)created;
+    // A line after the unload gets a fresh object rather than the destroyed
+    // one. Nothing of the library logs then, and nothing else runs: the
+    // unload leaves no log behind that it would have to free.
+    if (g_log == nullptr) g_log = new (g_logStorage) CLogFile;
     return *g_log;
 }
 
 void DestroyTheLog() {
     TheLog();
     g_log->~CLogFile();
-    // Any late line gets a fresh object rather than a destroyed one.
-    g_log = new (g_logStorage) CLogFile;
+    g_log = nullptr;
 }
 
 }  // namespace nadixq

@@ -38,10 +38,11 @@ class CLogFile {
     char _fileName[260] = {};
     platform::RecursiveLock _lock;
     int _disabled = 0;
-    char _message[2049] = {};
+    static constexpr int kMaxMessage = 2048;
+    // The message cut at kMaxMessage characters, its newline and terminator.
+    char _message[kMaxMessage + 2] = {};
 
     static constexpr const char* kDefaultFileName = "nadixq_log.txt";
-    static constexpr int kMaxMessage = 2048;
 };
 
 // The one log of the library, built on first use (at the latest when the

@@ -23,9 +23,10 @@ constexpr int32_t kDeviceNotOpened = static_cast<int32_t>(0x8007006Eu);  // ERRO
 constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);      // ERROR_NOT_ENOUGH_MEMORY
 
 // True while the scan thread is acquiring: the board's point count and
-// centre-burst index are then read on that thread and must not change.
+// centre-burst index are then read on that thread and must not change. A run
+// that has delivered its last file is waited for instead.
 bool RunGoing(LibraryState& state) {
-    return state._scanThread != nullptr && state._scanThread->IsActive();
+    return state._scanThread != nullptr && state._scanThread->IsAcquiring();
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_streamToDisk(const char* path) {
     CScanThread* scanThread = state._scanThread;
     // A run that is still going keeps its own stream: reopening would cut
     // its file short, and the start that follows would be refused anyway.
-    if (scanThread->IsActive()) return 1;
+    if (scanThread->IsAcquiring()) return 1;
 
     // Open patches and closes a file left open by an earlier run.
     CStreamFile& stream = scanThread->Stream();

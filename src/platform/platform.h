@@ -59,26 +59,30 @@ using ThreadEntry = uint32_t (*)(void* argument);
 // Creates a runnable thread that calls entry(argument); the entry's result is
 // the thread's exit code. Returns null when the thread could not be created.
 Thread CreateThread(ThreadEntry entry, void* argument);
-// Raises the thread to the highest priority of the normal classes
-// (THREAD_PRIORITY_TIME_CRITICAL on Windows; on POSIX a real-time policy when
-// the process may set one without privileges, otherwise nothing). Best effort.
+// Raises the thread above the normal threads: THREAD_PRIORITY_TIME_CRITICAL
+// on Windows, the highest level of the normal priority classes; on POSIX the
+// lowest priority of the SCHED_RR real-time policy, where the process may set
+// it, otherwise nothing. Best effort.
 void RaiseThreadPriority(Thread thread);
-// Ends the thread by force, without waiting: the thread ends in its next
-// PollSleep, the one place where it holds no lock (POSIX: a deferred
-// cancellation, taken only before or after the sleep itself, so a request
-// that arrives mid-sleep waits for the sleep to finish; Windows: a user APC
-// that cuts the alertable poll sleep short, rather than TerminateThread,
-// which could stop it inside a lock). A thread that never sleeps there is not
-// ended.
+// Ends the thread by force, without waiting: the thread ends at its next
+// PollSleep or TerminationPoint, the places where it holds no lock (POSIX: a
+// deferred cancellation, taken only before or after the sleep itself, so a
+// request that arrives mid-sleep waits for the sleep to finish; Windows: a
+// user APC that cuts the alertable poll sleep short, rather than
+// TerminateThread, which could stop it inside a lock). A thread that reaches
+// neither is not ended.
 void TerminateThread(Thread thread);
 // Waits up to `timeoutMs` for the thread to have ended. True when it has.
 bool WaitForThread(Thread thread, uint32_t timeoutMs);
 // Releases the handle. A thread that is still running keeps running detached.
 void CloseThread(Thread thread);
-// The worker's poll sleep (5 ms in the scan loop). Only this sleep is a point
-// where TerminateThread may end a thread, on entry or on return. Blocks the
+// The worker's poll sleep (5 ms in the scan loop). A point where
+// TerminateThread may end the thread, on entry or on return. Blocks the
 // calling thread.
 void PollSleep(uint32_t milliseconds);
+// The same point without the sleep, for a worker's loop that may run long
+// without polling. Never blocks (Windows: an alertable yield).
+void TerminationPoint();
 // Plain sleep of the calling thread.
 void Sleep(uint32_t milliseconds);
 
@@ -138,6 +142,14 @@ double WallClockMs();
 bool LocalTime(int64_t seconds, std::tm* out);
 
 // ----------------------------------------------------------------- files --
+// Opens the log file `path` for text output, creating it when it is missing:
+// appending with `append`, else truncated. Refuses (null, with the system
+// error set) a path that names a symbolic link, dangling or not, or another
+// reparse point, and anything but a regular file: a link planted under the
+// log's name must not send the library's lines into another file (POSIX:
+// O_NOFOLLOW; Windows: the reparse point is opened, not followed, and
+// refused). Blocks on the disk.
+std::FILE* OpenLogFile(const char* path, bool append);
 // Commits a stream's operating-system buffers to the disk (after fflush).
 // Returns true on success. Blocks on the disk.
 bool CommitFile(std::FILE* file);

@@ -11,11 +11,6 @@ namespace {
 
 constexpr double kHalfPi = 1.5707963267948966;
 
-// Below this share of the mean square, the spread of the fitted x values is
-// rounding noise: with nothing excluded a constant channel gives a divisor of
-// 0 only up to the rounding of 32768-term sums.
-constexpr double kDegenerateSpread = 1e-10;
-
 // Samples the backward clip scan looks at in one go.
 constexpr int32_t kClipScanBlock = 64;
 
@@ -136,8 +131,10 @@ void IFG_LinearRegression(const double* x, const double* y, int32_t pts, double&
     // merge.
     const double n = static_cast<double>(pts);
     const double X = sx / n, XX = sxx / n, Y = sy / n, XY = sxy / n;
+    // The formula holds wherever it has a finite answer, however small the
+    // spread of x: a large offset with a small swing is a well-defined fit.
     const double divisor = X * X - XX;
-    if (included > 0 && std::fabs(divisor) > kDegenerateSpread * XX) {
+    if (included > 0 && divisor != 0.0) {
         const double s = (Y * X - XY) / divisor;
         const double c = (XY * X - Y * XX) / divisor;
         if (std::isfinite(s) && std::isfinite(c)) {

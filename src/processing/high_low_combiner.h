@@ -44,9 +44,10 @@ void IFG_TransitionWeights(double* w, int32_t count, int32_t m1, int32_t m2, int
 // Fits y = slope * x + intercept over the points outside [excludeFrom,
 // excludeTo] (both ends excluded). The sums are divided by the full `pts`,
 // not by the number of points that entered them. Never yields NaN or
-// infinity: a degenerate fit (every included x equal, or nothing included)
-// falls back to the ratio of the means of y and x over the included points,
-// and, when that is undefined too, to slope 0 and the mean of y.
+// infinity: where the formula has no finite answer (every included x equal,
+// nothing included, sums beyond the range of a double) it falls back to the
+// ratio of the means of y and x over the included points, and, when that is
+// undefined too, to slope 0 and the mean of y.
 void IFG_LinearRegression(const double* x, const double* y, int32_t pts, double& slope,
                           double& intercept, int32_t excludeFrom, int32_t excludeTo,
                           bool verbose = false);

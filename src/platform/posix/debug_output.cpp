@@ -1,5 +1,12 @@
 // The debugger channel on POSIX: each message is one datagram to the abstract
 // Unix socket "nadixq-debug-<uid>". Nobody listening costs one failed send.
+//
+// The channel is never destroyed by static destruction: a host that exits
+// without unloading the library runs the library's static destructors before
+// the unload notification, whose line must still find the socket open. The
+// unload closes it after that line (CloseDebugChannel).
+#include "platform/posix/debug_output.h"
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -16,7 +24,7 @@ namespace nadixq::platform {
 namespace {
 
 struct Channel {
-    int socket = -1;
+    std::atomic<int> socket{-1};
     sockaddr_un address{};
     socklen_t addressLength = 0;
     char name[64] = {};
@@ -28,16 +36,15 @@ struct Channel {
         size_t length = std::strlen(name);
         std::memcpy(address.sun_path + 1, name, length);
         addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-        socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    }
-    ~Channel() {
-        if (socket >= 0) close(socket);
+        socket.store(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     }
 };
 
+// Built on first use in storage of its own, and never destroyed.
 Channel& TheChannel() {
-    static Channel channel;
-    return channel;
+    alignas(Channel) static unsigned char storage[sizeof(Channel)];
+    static Channel* const channel = new (storage) Channel;
+    return *channel;
 }
 
 std::atomic<bool> g_sinkInstalled{false};
@@ -50,8 +57,9 @@ void* g_sinkContext = nullptr;
 void DebugOutput(const char* message) {
     if (message == nullptr) return;
     Channel& channel = TheChannel();
-    if (channel.socket >= 0) {
-        sendto(channel.socket, message, std::strlen(message), MSG_DONTWAIT | MSG_NOSIGNAL,
+    const int socket = channel.socket.load();
+    if (socket >= 0) {
+        sendto(socket, message, std::strlen(message), MSG_DONTWAIT | MSG_NOSIGNAL,
                reinterpret_cast<const sockaddr*>(&channel.address), channel.addressLength);
     }
     if (g_sinkInstalled.load(std::memory_order_acquire)) {
@@ -69,6 +77,11 @@ void SetDebugSink(DebugSink sink, void* context) {
 
 const char* DebugChannelName() {
     return TheChannel().name;
+}
+
+void CloseDebugChannel() {
+    const int socket = TheChannel().socket.exchange(-1);
+    if (socket >= 0) close(socket);
 }
 
 }  // namespace nadixq::platform

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -5,6 +7,42 @@
 #include "platform/platform.h"
 
 namespace nadixq::platform {
+
+std::FILE* OpenLogFile(const char* path, bool append) {
+    if (path == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // O_NOFOLLOW refuses a link in the last component (ELOOP), a dangling one
+    // included, so nothing is created at its target. O_NONBLOCK keeps a FIFO
+    // planted under the name from blocking the open; only a regular file is
+    // taken, and it is written with blocking writes.
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (append ? O_APPEND : O_TRUNC);
+    const int fd = open(path, flags, 0666);
+    if (fd < 0) return nullptr;
+    int error = 0;
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = EINVAL;
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, append ? "a" : "w");
+    if (file == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
 
 bool CommitFile(std::FILE* file) {
     if (file == nullptr) return false;

@@ -1,7 +1,8 @@
-// Threads on POSIX. A thread runs with cancellation disabled except inside
-// PollSleep, so that a forced termination can only end it at its poll sleep,
-// where it holds no lock and is not half-way through a store. The handle and
-// the thread share their state, so either may be released first.
+// Threads on POSIX. A thread runs with cancellation disabled except in
+// TerminationPoint (also around PollSleep), so that a forced termination can
+// only end it there, where it holds no lock and is not half-way through a
+// store. The handle and the thread share their state, so either may be
+// released first.
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
@@ -69,14 +70,6 @@ void SleepFor(uint32_t milliseconds) {
     while (nanosleep(&request, &remaining) != 0) request = remaining;
 }
 
-// The one cancellation point of a thread: cancellation is enabled only here.
-void TestCancel() {
-    int previous = 0;
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    pthread_testcancel();
-    pthread_setcancelstate(previous, nullptr);
-}
-
 }  // namespace
 
 Thread CreateThread(ThreadEntry entry, void* argument) {
@@ -92,10 +85,16 @@ Thread CreateThread(ThreadEntry entry, void* argument) {
     return handle.release();
 }
 
+// The lowest real-time priority: above every thread of the normal policy, so
+// that the 5 ms poll keeps its pace on a busy machine, and below every other
+// real-time thread, the kernel's own (interrupt threads at 50, watchdogs and
+// migration at 99) and those of audio or control software. A scan thread that
+// ran away there could still not hold off the kernel, and the kernel's
+// real-time throttling leaves the normal threads their share.
 void RaiseThreadPriority(Thread thread) {
     if (thread == nullptr) return;
     sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_RR);
+    param.sched_priority = sched_get_priority_min(SCHED_RR);
     // Refused without the privilege; the thread then keeps the normal policy.
     pthread_setschedparam(StateOf(thread).id, SCHED_RR, &param);
 }
@@ -150,9 +149,17 @@ void CloseThread(Thread thread) {
 // thread sanitizer blind to its last locks. A pending request waits at most one
 // sleep, and is taken on the way out.
 void PollSleep(uint32_t milliseconds) {
-    TestCancel();
+    TerminationPoint();
     SleepFor(milliseconds);
-    TestCancel();
+    TerminationPoint();
+}
+
+// The one cancellation point of a thread: cancellation is enabled only here.
+void TerminationPoint() {
+    int previous = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+    pthread_testcancel();
+    pthread_setcancelstate(previous, nullptr);
 }
 
 void Sleep(uint32_t milliseconds) {

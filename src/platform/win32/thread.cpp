@@ -8,10 +8,11 @@
 // way POSIX does it: a user APC marks the thread, the thread's alertable poll
 // sleep wakes up at once, sees the mark and leaves with ExitThread(0) at that
 // point, where it holds no lock and has no request outstanding. The library's
-// worker only polls its kill event and sleeps in PollSleep, so a worker that
-// ignores its kill event still ends within one poll. A thread that never
-// reaches a poll sleep (blocked in a driver request that never returns) is not
-// ended: the caller sees it still running and keeps its objects alive for it.
+// worker only polls its kill event and sleeps in PollSleep, and passes
+// TerminationPoint in its loop that does not poll, so a worker that ignores
+// its kill event still ends within one poll. A thread that never gets there
+// (blocked in a driver request that never returns) is not ended: the caller
+// sees it still running and keeps its objects alive for it.
 #include <new>
 
 #include "platform/platform.h"
@@ -81,6 +82,11 @@ void PollSleep(uint32_t milliseconds) {
     // their destructors running, as with TerminateThread; the worker's body
     // keeps nothing there that needs one.
     if (t_endRequested) ::ExitThread(0);
+}
+
+void TerminationPoint() {
+    // A zero alertable sleep runs a queued end request's APC, or yields.
+    PollSleep(0);
 }
 
 void Sleep(uint32_t milliseconds) {
