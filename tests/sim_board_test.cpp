@@ -200,7 +200,7 @@ TEST_F(SimBoard, BurstSitsAtTheCalibratedIndexScaledByTheGainCode) {
 }
 
 TEST_F(SimBoard, FilmOutOfTheBeamLetsMoreLightThroughUntilReset) {
-    auto burst = [this](DeviceHandle b) {
+    auto burst = [](DeviceHandle b) {
         auto transfer = std::make_unique<SingleTransfer>();
         EXPECT_EQ(WaitForScan(b, IOCTL_B_GET_IFG, transfer.get()), I_COMPLETE);
         return *std::max_element(transfer->samples, transfer->samples + kChannelSamples);
