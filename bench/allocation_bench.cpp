@@ -14,7 +14,7 @@
 #include "interface/nadixq.h"
 #include "sim/nadixq_sim.h"
 #include "support/allocation_counter.h"
-#include "support/bench_system.h"
+#include "support/host_event.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void BM_RunAllocations(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        nadixq::bench::HostEvent coadd, scan;
+        nadixq::test::HostEvent coadd, scan;
         nadixq_sim_reset();
         nadixq_sim_set_scan_rate(2.0e7, 0.5);  // a scan at every poll or so
         bool ok = coadd.Valid() && scan.Valid() && spectrometer_open(model) == 0;

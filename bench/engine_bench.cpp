@@ -34,6 +34,7 @@
 #include "platform/platform.h"
 #include "spc/spc_format.h"
 #include "support/bench_system.h"
+#include "support/host_event.h"
 #include "support/paired_timing.h"
 
 namespace nadixq {
@@ -277,7 +278,7 @@ class ScheduledBoard : public BenchDevice {
 
 void BM_ScanToHostEvent(benchmark::State& state) {
     for (auto _ : state) {
-        bench::HostEvent event;
+        test::HostEvent event;
         if (!event.Valid()) {
             state.SkipWithError("no eventfd");
             return;
