@@ -28,7 +28,7 @@ from .processing import (BASELINE_LINEAR, BASELINE_MEAN, baseline_correct_ifg, f
                          gaussian_apodize)
 from .instrument import (FIBER_FRAME_WORDS, STATUS_ACQUIRING, STATUS_READY, STATUS_UNOPENED,
                          AcquiredFile, Interferogram, Progress, Spectrometer)
-from .spectra import (ABSORBANCE, HENE_WAVENUMBER, SINGLE_BEAM, TRANSMITTANCE, Spectrum,
+from .fourier import (ABSORBANCE, HENE_WAVENUMBER, SINGLE_BEAM, TRANSMITTANCE, Spectrum,
                       absorbance, spectrum, transmittance)
 from .bands import find_bands
 from . import apodization, jcamp, sim, spc

@@ -3,7 +3,7 @@ spectrum, the dips of a transmittance spectrum."""
 
 import numpy
 
-from .spectra import TRANSMITTANCE
+from .fourier import TRANSMITTANCE
 
 
 def find_bands(spectrum, prominence=0.05, low=None, high=None):

@@ -21,7 +21,7 @@ from .bands import find_bands
 from .errors import NadixqError
 from .instrument import Spectrometer
 from .processing import BASELINE_LINEAR, BASELINE_MEAN, baseline_correct_ifg, find_zpd
-from .spectra import (HENE_WAVENUMBER, PHASE_MODES, TRANSMITTANCE, ZERO_FILL_FACTORS, absorbance,
+from .fourier import (HENE_WAVENUMBER, PHASE_MODES, TRANSMITTANCE, ZERO_FILL_FACTORS, absorbance,
                       spectrum, transmittance)
 
 EXIT_OK = 0

@@ -14,7 +14,7 @@ import math
 
 import numpy
 
-from .spectra import ABSORBANCE, SINGLE_BEAM, TRANSMITTANCE
+from .fourier import ABSORBANCE, SINGLE_BEAM, TRANSMITTANCE
 
 COMPRESSIONS = ("difdup", "affn")
 

@@ -13,7 +13,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as pyplot  # noqa: E402
 import numpy  # noqa: E402
 
-from .spectra import TRANSMITTANCE  # noqa: E402
+from .fourier import TRANSMITTANCE  # noqa: E402
 
 # Samples shown either side of the zero path difference.
 BURST_HALF_WIDTH = 60
