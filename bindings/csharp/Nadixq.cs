@@ -327,6 +327,8 @@ namespace Nadixq
 
     /// <summary>
     /// The open instrument. Failure results throw <see cref="NadixqException"/>.
+    /// Any thread may call Stop, the properties and GetData while another
+    /// waits for a file; Dispose must not race the other calls.
     /// <code>
     /// using (var s = new Spectrometer(1)) {
     ///     s.Points = 4096; s.Scans = 16; s.Files = 3;
@@ -982,7 +984,6 @@ namespace Nadixq
         private const int EFD_CLOEXEC = 0x80000;
         private const int EFD_NONBLOCK = 0x800;
         private const short POLLIN = 1;
-
 
         private readonly AutoResetEvent signal = new AutoResetEvent(false);
         // Held while a count read from the eventfd is turned into the set
