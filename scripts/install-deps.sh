@@ -19,6 +19,9 @@ have_pkg python3-numpy || need+=(python3-numpy)
 have_pkg python3-matplotlib || need+=(python3-matplotlib)
 have_pkg python3-pip || need+=(python3-pip)
 have_pkg python3-venv || need+=(python3-venv)
+# Mono's compiler and runtime for the C# binding's test.
+have_cmd mcs || need+=(mono-mcs)
+have_cmd mono || need+=(mono-runtime)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
