@@ -79,19 +79,26 @@ class Spectra(unittest.TestCase):
         self.assertLess(shapes["boxcar"][1], shapes["happ-genzel"][1])
         self.assertLess(shapes["happ-genzel"][1], shapes["blackman-harris-3"][1])
 
-    def test_axis_and_parameters_follow_the_laser_and_the_zero_filling(self):
+    def test_axis_and_parameters_follow_the_sampling_and_the_zero_filling(self):
         ifg, _ = synthetic.interferogram(POINTS, ZPD)
-        single = nadixq.spectrum(ifg, zero_fill=4, laser_wavenumber=15800.0)
+        single = nadixq.spectrum(ifg, zero_fill=4, sampling_wavenumber=15800.0)
+        # A laser whose every zero crossing is sampled: twice its wavenumber.
+        numpy.testing.assert_array_equal(
+            nadixq.spectrum(ifg, zero_fill=4, laser_wavenumber=7900.0).wavenumber,
+            single.wavenumber)
+        self.assertEqual(nadixq.spectrum(ifg).wavenumber[-1], nadixq.FOLDING_WAVENUMBER)
         # 3839 points after the ZPD: 8192 points double-sided, 4 times that.
         self.assertEqual(len(single), 4 * 8192 // 2 + 1)
         self.assertEqual(single.wavenumber[-1], 7900.0)
         self.assertTrue(numpy.all(numpy.diff(single.wavenumber) > 0))
         self.assertAlmostEqual(single.resolution, 15800.0 / (POINTS - 1 - ZPD))
+        self.assertEqual(single.nominal_resolution, 4.0)  # the library's row of 4096 points
         self.assertEqual((single.apodization, single.zero_fill, single.phase, single.kind),
                          ("happ-genzel", 4, "mertz", nadixq.SINGLE_BEAM))
         self.assertEqual(len(nadixq.spectrum(ifg, zero_fill=1)), 8192 // 2 + 1)
         for wrong in ({"zero_fill": 3}, {"apodization": "hann"}, {"phase": "none"},
-                      {"laser_wavenumber": 0.0}):
+                      {"laser_wavenumber": 0.0}, {"sampling_wavenumber": -1.0},
+                      {"sampling_wavenumber": 15000.0, "laser_wavenumber": 7500.0}):
             with self.assertRaises(ValueError, msg=wrong):
                 nadixq.spectrum(ifg, **wrong)
         with self.assertRaises(nadixq.NadixqError) as caught:
@@ -165,8 +172,9 @@ class JcampFiles(unittest.TestCase):
                     self.assertEqual((read["dataType"], float(read["jcampDX"]), read["xUnits"],
                                       read["yUnits"], read["title"]),
                                      ("INFRARED SPECTRUM", 5.01, "1/CM", units, "synthetic"))
-                    self.assertAlmostEqual(read["info"]["RESOLUTION"], spectrum.resolution,
-                                           delta=1e-5 * spectrum.resolution)
+                    # The resolution asked for (the row of 4096 points).
+                    self.assertEqual(read["info"]["RESOLUTION"], 4)
+                    self.assertEqual(read["info"]["OWNER"], "unknown")
                     self.assertIn("model 1", read["info"]["SPECTROMETER/DATASYSTEM"])
                     self.assertEqual(len(read["x"]), len(written))
                     # x to the 12 digits of FIRSTX and LASTX, y to half of YFACTOR.
