@@ -48,7 +48,7 @@ def write(path: "os.PathLike[str] | str", spectrum: Spectrum, title: Optional[st
     value), the date (the spectrum's time, else now), the resolution
     (`resolution`, else the spectrum's nominal resolution, the row of the
     library its point count belongs to, else the computed one; the computed
-    1/OPD value goes into a comment beside it), the instrument (`model`: the board model that recorded it) and the
+    1/OPD value goes into ##$RESOLUTION 1/OPD= beside it), the instrument (`model`: the board model that recorded it) and the
     processing parameters. `low` and `high` (cm^-1) limit the range written.
     The format has no way to write a missing value, so of the range only the
     longest stretch of finite values is written: for a ratio of two spectra,
@@ -78,8 +78,8 @@ def write(path: "os.PathLike[str] | str", spectrum: Spectrum, title: Optional[st
         "##SPECTROMETER/DATA SYSTEM=%s" % ("nadixq FTIR, model %s" % model if model is not None
                                             else "nadixq FTIR"),
         "##RESOLUTION=%.6g" % (nominal if nominal is not None else spectrum.resolution),
-        "$$ resolution from the largest optical path difference (1/OPD): %.6g cm-1"
-        % spectrum.resolution,
+        # The computed value beside it: 1 / the largest optical path difference.
+        "##$RESOLUTION 1/OPD=%.6g" % spectrum.resolution,
     ]
     processing = (("APODIZATION", spectrum.apodization), ("ZERO FILLING", spectrum.zero_fill),
                   ("PHASE CORRECTION", spectrum.phase),

@@ -46,6 +46,23 @@ class Spectra(unittest.TestCase):
         numpy.testing.assert_allclose(magnitude.values / magnitude.values.max(),
                                       on_grid / on_grid.max(), atol=1e-6)
 
+    def test_zpd_is_refined_within_half_a_sample_or_not_at_all(self):
+        # A known fractional ZPD up to half a sample either way is found.
+        for shift in (0.45, -0.45, 0.2):
+            ifg, _ = synthetic.interferogram(POINTS, ZPD, shift=shift)
+            self.assertAlmostEqual(nadixq.spectrum(ifg).zpd, ZPD + shift, places=6)
+        # A dispersed burst (a phase quadratic in wavenumber) is no shifted
+        # one: its phase slope points further than half a sample from the
+        # largest sample, which then stays the ZPD.
+        wavenumber = synthetic.grid()
+        dispersed = synthetic.broad_band(wavenumber) * numpy.exp(
+            2j * ((wavenumber - 3000.0) / 2000.0) ** 2)
+        dispersed[0], dispersed[-1] = dispersed[0].real, dispersed[-1].real
+        ifg = numpy.roll(numpy.fft.irfft(dispersed, synthetic.PERIOD), ZPD)[:POINTS] * 1e7
+        result = nadixq.spectrum(ifg)
+        self.assertEqual(result.zpd, float(nadixq.burst_index(ifg)))
+        self.assertTrue(numpy.all(numpy.isfinite(result.values)))
+
     def test_apodization_shapes_the_line_of_a_monochromatic_source(self):
         wavenumber = synthetic.grid()
         band = synthetic.broad_band(wavenumber)
@@ -149,8 +166,29 @@ class JcampFiles(unittest.TestCase):
         reader = os.path.join(os.environ["NADIXQ_JCAMP_READER"], "read_jcamp.mjs")
         if not os.path.isfile(reader):
             self.skipTest("%s is missing: npm was not there to install the reader" % reader)
-        return json.loads(subprocess.run(["node", reader, path], check=True,
+        read = json.loads(subprocess.run(["node", reader, path], check=True,
                                          capture_output=True, text=True).stdout)
+        # A wrong X checkpoint or a missing Y check value still reads back
+        # the same numbers; the reader says so only in its diagnostics.
+        self.assertEqual(read["diagnostics"], [], path)
+        return read
+
+    def test_the_reader_reports_what_it_finds_wrong(self):
+        # A file whose last line ends in a difference without the check
+        # value repeated, and a line whose X checkpoint is off: both values
+        # read back as written, the reader's diagnostics tell.
+        lines = ["##TITLE=broken", "##JCAMP-DX=5.01", "##DATA TYPE=INFRARED SPECTRUM",
+                 "##XUNITS=1/CM", "##YUNITS=ABSORBANCE", "##XFACTOR=1", "##YFACTOR=1",
+                 "##FIRSTX=1", "##LASTX=6", "##DELTAX=1", "##NPOINTS=6", "##FIRSTY=1",
+                 "##XYDATA=(X++(Y..Y))", "1A%J", "9B%J", "##END="]
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "broken.jdx")
+            with open(path, "w") as out:
+                out.write("\r\n".join(lines) + "\r\n")
+            with self.assertRaises(AssertionError) as caught:
+                self.read_back(path)
+        self.assertIn("last value is a difference", str(caught.exception))
+        self.assertIn("first x value", str(caught.exception))
 
     def test_jcampconverter_reads_back_the_written_values(self):
         ifg, _ = synthetic.interferogram(POINTS, ZPD)
@@ -174,6 +212,8 @@ class JcampFiles(unittest.TestCase):
                                      ("INFRARED SPECTRUM", 5.01, "1/CM", units, "synthetic"))
                     # The resolution asked for (the row of 4096 points).
                     self.assertEqual(read["info"]["RESOLUTION"], 4)
+                    self.assertAlmostEqual(read["meta"]["RESOLUTION 1/OPD"], spectrum.resolution,
+                                           delta=1e-5 * spectrum.resolution)
                     self.assertEqual(read["info"]["OWNER"], "unknown")
                     self.assertIn("model 1", read["info"]["SPECTROMETER/DATASYSTEM"])
                     self.assertEqual(len(read["x"]), len(written))
