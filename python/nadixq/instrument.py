@@ -521,7 +521,8 @@ class Spectrometer:
         disk, a write error; not raised when the generator is closed).
 
         Only the newest file can be read: a consumer that falls behind by a
-        whole file misses the one replaced (its index is skipped)."""
+        whole file misses the one replaced (its index is skipped, a warning
+        is logged; the run is not failed for it)."""
         self._check_open()
         if files is not None:
             self.files = files
@@ -530,9 +531,9 @@ class Spectrometer:
         limit = self._file_timeout(timeout)
         if stream is not None and b"\0" in os.fsencode(stream):
             raise ValueError("the path holds a NUL character")
-        return self._run(self.files, self.points, stream, limit)
+        return self._run(self.files, self.scans, self.points, stream, limit)
 
-    def _run(self, count: int, points: int, stream: "os.PathLike[str] | str | None",
+    def _run(self, count: int, scans: int, points: int, stream: "os.PathLike[str] | str | None",
              limit: float) -> Generator[Interferogram, None, None]:
         log = _LogWatch()
         stamp_before = float(self._lib.spectrometer_getTimestamp())
@@ -580,6 +581,14 @@ class Spectrometer:
         # generator leaves through the finally alone.
         stopped = self._stop_requested or self._closing
         complete = count > 0 and delivered >= count
+        if not (stopped or complete) and count > 0 and delivered > 0 and not unreadable and \
+                self.scan_progress >= scans:
+            # The last file got all its scans, so no fault cut the run short
+            # (after one, every file left gets none): the consumer fell behind
+            # and files were replaced before it read them.
+            _log.warning("%d of the run's %d files were replaced before they were read",
+                         count - delivered, count)
+            complete = True
         if not (stopped or complete):
             status = self.status
             failure = self._failure(count, delivered, signalled, unreadable, points,
