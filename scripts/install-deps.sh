@@ -22,6 +22,8 @@ have_pkg python3-venv || need+=(python3-venv)
 # Mono's compiler and runtime for the C# binding's test.
 have_cmd mcs || need+=(mono-mcs)
 have_cmd mono || need+=(mono-runtime)
+# mypy checks the Python package's type hints (python_typing).
+have_pkg python3-mypy || need+=(python3-mypy)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
