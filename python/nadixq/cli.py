@@ -6,6 +6,7 @@
               spectrum, writes it as JCAMP-DX and prints its bands
     plot      draws a run: the interferogram's centre burst, the single-beam
               spectra and the absorbance with its bands labelled (PNG)
+    serve     serves the instrument's live view to a browser (nadixq.web)
 """
 
 import argparse
@@ -97,6 +98,12 @@ def _parser():
                              else "the PNG file to write (default: RUN.png)")
         _processing_options(command)
         command.set_defaults(handler=_spectrum if name == "spectrum" else _plot)
+
+    from . import web
+    serve = commands.add_parser("serve", help="serve the instrument's live view to a browser",
+                                description=web.__doc__.split("\n")[0])
+    web.add_arguments(serve)
+    serve.set_defaults(handler=web.serve)
     return parser
 
 
