@@ -76,6 +76,8 @@ class ServerProcess:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
