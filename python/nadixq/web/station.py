@@ -354,6 +354,11 @@ class Station:
 
 
 class _RunEnded(ValueError):
+    # The library reports no result of its own for a run that ends early:
+    # shown as a refusal, code 1.
+    code = 1
+    step = "run"
+
     def __init__(self, delivered, asked):
         wanted = "%d files" % asked if asked else "until stopped"
         super().__init__("the run ended by itself after %d files (asked: %s): the board failed "

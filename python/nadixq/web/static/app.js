@@ -37,8 +37,8 @@ function makePlots() {
     title: "centre burst", x: "point", y: "counts", series: ["interferogram"],
   });
   plots.history = new Plot($("#pp-history"), {
-    title: "peak-to-peak, last 60 s", y: "counts", series: ["peak-to-peak"], time: true,
-    height: 160,
+    title: "peak-to-peak, last 60 s", x: "seconds before the newest scan", y: "counts",
+    series: ["peak-to-peak"], height: 160,
   });
   plots.single = new Plot($("#single-beam"), {
     title: "single beam", x: "wavenumber / cm⁻¹", y: "intensity", ir: true, cursor: true,
@@ -119,7 +119,7 @@ function drawAlign(frame) {
     history.t.shift();
     history.pp.shift();
   }
-  plots.history.set([history.t, history.pp]);
+  plots.history.set([history.t.map((t) => t - seconds), history.pp]);
 }
 
 // Measure ---------------------------------------------------------------------
