@@ -21,6 +21,11 @@ have_pkg python3-pip || need+=(python3-pip)
 have_pkg python3-venv || need+=(python3-venv)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
+# The web view: its server, and the headless browser its tests drive.
+have_pkg python3-aiohttp || need+=(python3-aiohttp)
+have_pkg python3-selenium || need+=(python3-selenium)
+have_pkg chromium || need+=(chromium)
+have_pkg chromium-driver || need+=(chromium-driver)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
   have_pkg "$pkg" || need+=("$pkg")
 done

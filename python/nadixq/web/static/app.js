@@ -8,7 +8,8 @@ const HISTORY_SECONDS = 60;
 
 // What the tests and the benchmark read: frames drawn, and the delay from a
 // file's co-add signal to its frame drawn, in ms on the server's clock.
-const stats = { alignDrawn: 0, measureDrawn: 0, latency: [], alignLatency: [] };
+// Of that delay, the server's share (the file reaching it to the frame sent).
+const stats = { alignDrawn: 0, measureDrawn: 0, latency: [], alignLatency: [], serverShare: [] };
 window.nadixqStats = stats;
 
 let status = null;
@@ -90,6 +91,9 @@ function noteDrawn(kind) {
   const delay = connection.serverNow() - signal;
   const list = kind === "align" ? stats.alignLatency : stats.latency;
   if (list.length < 100000) list.push(delay);
+  if (kind === "measure" && stats.serverShare.length < 100000) {
+    stats.serverShare.push(frame.header.t_sent - signal);
+  }
   if (kind === "align") stats.alignDrawn++;
   else stats.measureDrawn++;
 }
