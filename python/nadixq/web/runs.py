@@ -114,11 +114,16 @@ class RunStore:
         record = self.record(run_id)
         if record is None:
             return None
-        kept = spc.read(self.spc_path_of(run_id))
-        if len(kept) == 0:
-            return None
-        result = spectrum(kept.y.mean(axis=0))
-        result.timestamp = kept.subfiles[0].time
+        with spc.read(self.spc_path_of(run_id)) as kept:
+            if len(kept) == 0:
+                return None
+            mean = kept.y.mean(axis=0, dtype=numpy.float64)
+        result = spectrum(mean)
+        # The file keeps its times only to a float32's step; the sidecar has
+        # the run's start exactly.
+        if record.get("started"):
+            result.timestamp = datetime.datetime.fromtimestamp(record["started"] / 1000.0,
+                                                               datetime.timezone.utc)
         return result
 
     def result(self, run_id):
