@@ -11,15 +11,18 @@ needs a token (given with --token or made up), printed once in the address;
 the page then keeps it in a cookie that only the server reads.
 """
 
+from __future__ import annotations
+
 import argparse
 import asyncio
 import signal
 import sys
+from typing import Callable, List, Optional, Sequence
 
 DEFAULT_PORT = 8650
 
 
-def add_arguments(parser):
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--model", type=int, default=1, help="board model, 1 to 5 (default 1)")
     parser.add_argument("--host", default="127.0.0.1",
                         help="address to answer on (default 127.0.0.1; any other needs a token)")
@@ -31,7 +34,7 @@ def add_arguments(parser):
                                         "interface one is made up when not given)")
 
 
-def serve(options):
+def serve(options: argparse.Namespace) -> int:
     """Runs the server until SIGINT or SIGTERM; returns the exit status."""
     try:
         import aiohttp  # noqa: F401
@@ -70,9 +73,10 @@ def serve(options):
         lock.release()
 
 
-async def _serve(options, token):
+async def _serve(options: argparse.Namespace, token: Optional[str]) -> int:
     from aiohttp import web
 
+    from .hub import Message
     from .runs import RunStore
     from .security import Guard
     from .server import Server
@@ -80,9 +84,11 @@ async def _serve(options, token):
 
     store = RunStore(options.data)
     guard = Guard(options.host, token)
-    server = None
-    station = Station(options.model, store, lambda kind, message: server.publish(kind, message))
+    # The station publishes through the server, which needs the station.
+    publish: List[Callable[[str, Message], None]] = []
+    station = Station(options.model, store, lambda kind, message: publish[0](kind, message))
     server = Server(station, guard)
+    publish.append(server.publish)
     runner = web.AppRunner(server.app, access_log=None, handle_signals=False)
     await runner.setup()
     stopping = asyncio.Event()
@@ -111,12 +117,12 @@ async def _serve(options, token):
             pass
         print("nadixq: stopping", flush=True)
     finally:
-        await asyncio.to_thread(station.shutdown) if station._thread.is_alive() else None
+        await asyncio.to_thread(station.shutdown)
         await runner.cleanup()
     return 0
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     """The nadixq-serve command."""
     parser = argparse.ArgumentParser(prog="nadixq-serve", description=__doc__.split("\n")[0])
     add_arguments(parser)

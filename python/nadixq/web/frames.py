@@ -7,16 +7,23 @@ with its "length" in values. The page reads them as Float32Arrays without a
 copy.
 """
 
+from __future__ import annotations
+
 import json
 import struct
+from typing import Any, Dict, List, Sequence, Tuple
 
 import numpy
+import numpy.typing
 
 
-def encode(header, arrays):
+def encode(header: Dict[str, Any],
+           arrays: Sequence[Tuple[str, numpy.typing.ArrayLike]]) -> bytes:
     """`header` (a dict, extended with the array table) and `arrays`, a list
     of (name, array), as one frame (bytes)."""
-    table, blocks, offset = [], [], 0
+    table: List[Dict[str, Any]] = []
+    blocks: List[bytes] = []
+    offset = 0
     for name, values in arrays:
         block = numpy.ascontiguousarray(values, dtype="<f4").tobytes()
         table.append({"name": name, "offset": offset, "length": len(block) // 4})
@@ -27,11 +34,11 @@ def encode(header, arrays):
     return struct.pack("<I", len(text)) + text + b"".join(blocks)
 
 
-def decode(frame):
+def decode(frame: bytes) -> Tuple[Dict[str, Any], Dict[str, numpy.typing.NDArray[Any]]]:
     """The header and a dict of float32 arrays of a frame (for tests and
     benchmarks)."""
     (length,) = struct.unpack_from("<I", frame)
-    header = json.loads(frame[4:4 + length])
+    header: Dict[str, Any] = json.loads(frame[4:4 + length])
     base = 4 + length
     arrays = {entry["name"]: numpy.frombuffer(frame, "<f4", entry["length"],
                                               base + entry["offset"])

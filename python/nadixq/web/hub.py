@@ -6,25 +6,30 @@ that reads slowly, or not at all, skips frames and never makes the server
 queue them. Runs on the event loop's thread only.
 """
 
+from __future__ import annotations
+
 import asyncio
+from typing import Awaitable, Callable, Dict, Set, Union
+
+Message = Union[bytes, str]
 
 
 class ClientFeed:
     """The pending messages of one client and the task that sends them."""
 
-    def __init__(self, send):
+    def __init__(self, send: Callable[[Message], Awaitable[None]]) -> None:
         self._send = send
-        self._pending = {}
+        self._pending: Dict[str, Message] = {}
         self._ready = asyncio.Event()
         self.dropped = 0
 
-    def offer(self, kind, message):
+    def offer(self, kind: str, message: Message) -> None:
         if kind in self._pending:
             self.dropped += 1
         self._pending[kind] = message
         self._ready.set()
 
-    async def pump(self):
+    async def pump(self) -> None:
         """Sends until cancelled or the connection fails; a send waits while
         the client's socket is full."""
         while True:
@@ -39,27 +44,27 @@ class ClientFeed:
 
 
 class Hub:
-    def __init__(self):
-        self._clients = set()
-        self._latest = {}
+    def __init__(self) -> None:
+        self._clients: Set[ClientFeed] = set()
+        self._latest: Dict[str, Message] = {}
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self._clients)
 
-    def join(self, feed):
+    def join(self, feed: ClientFeed) -> None:
         """Adds a client and gives it the newest message of every kind, so a
         page that (re)connects shows the current state at once."""
         self._clients.add(feed)
         for kind, message in self._latest.items():
             feed.offer(kind, message)
 
-    def leave(self, feed):
+    def leave(self, feed: ClientFeed) -> None:
         self._clients.discard(feed)
 
-    def publish(self, kind, message):
+    def publish(self, kind: str, message: Message) -> None:
         self._latest[kind] = message
         for feed in self._clients:
             feed.offer(kind, message)
 
-    def forget(self, kind):
+    def forget(self, kind: str) -> None:
         self._latest.pop(kind, None)

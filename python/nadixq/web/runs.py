@@ -3,17 +3,22 @@ the library, and a JSON sidecar beside it with the settings, kind, times,
 model and result. The index is rebuilt from the folder at start; a run is
 named by its id only, so no path from a request reaches the file system."""
 
+from __future__ import annotations
+
 import datetime
 import json
 import os
 import re
 import tempfile
 import threading
+from typing import Any, Dict, List, Optional, Tuple
 
 import numpy
 
 from .. import jcamp, spc
-from ..fourier import absorbance, spectrum
+from ..fourier import Spectrum, absorbance, spectrum
+
+Record = Dict[str, Any]
 
 # Ids are made here: a UTC time, the kind, and a counter when two runs start
 # within the same second.
@@ -22,19 +27,19 @@ ID_PATTERN = re.compile(r"\d{8}-\d{6}-(background|sample)(-\d+)?")
 INTERRUPTED = "interrupted"
 
 
-def _now_ms():
+def _now_ms() -> float:
     return datetime.datetime.now(datetime.timezone.utc).timestamp() * 1000.0
 
 
 class RunStore:
-    def __init__(self, folder):
+    def __init__(self, folder: str) -> None:
         self.folder = os.path.abspath(folder)
         os.makedirs(self.folder, exist_ok=True)
         self._lock = threading.Lock()
-        self._index = {}
+        self._index: Dict[str, Record] = {}
         self._rebuild()
 
-    def _rebuild(self):
+    def _rebuild(self) -> None:
         for name in sorted(os.listdir(self.folder)):
             run_id, extension = os.path.splitext(name)
             if extension != ".json" or not ID_PATTERN.fullmatch(run_id):
@@ -53,10 +58,11 @@ class RunStore:
                 record["result"] = INTERRUPTED
             self._index[run_id] = record
 
-    def spc_path_of(self, run_id):
+    def spc_path_of(self, run_id: str) -> str:
         return os.path.join(self.folder, run_id + ".spc")
 
-    def begin(self, kind, settings, model, background=None):
+    def begin(self, kind: str, settings: Dict[str, Any], model: int,
+              background: Optional[str] = None) -> Tuple[Record, str]:
         """A new run's record (written at once, result "running") and the
         path of its SPC file."""
         stamp = datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%d-%H%M%S")
@@ -65,14 +71,14 @@ class RunStore:
             while run_id in self._index or os.path.exists(self.spc_path_of(run_id)):
                 counter += 1
                 run_id = "%s-%s-%d" % (stamp, kind, counter)
-            record = {"id": run_id, "kind": kind, "model": model, "settings": dict(settings),
+            record: Record = {"id": run_id, "kind": kind, "model": model, "settings": dict(settings),
                       "background": background, "started": _now_ms(), "ended": None,
                       "files": 0, "result": "running"}
             self._index[run_id] = record
         self._write(record)
         return dict(record), self.spc_path_of(run_id)
 
-    def finish(self, run_id, **changes):
+    def finish(self, run_id: str, **changes: Any) -> Record:
         with self._lock:
             record = self._index[run_id]
             record.update(changes, ended=_now_ms())
@@ -80,27 +86,27 @@ class RunStore:
         self._write(record)
         return record
 
-    def _write(self, record):
+    def _write(self, record: Record) -> None:
         path = os.path.join(self.folder, record["id"] + ".json")
         with tempfile.NamedTemporaryFile("w", dir=self.folder, suffix=".tmp",
                                          delete=False) as partial:
             json.dump(record, partial, indent=1)
         os.replace(partial.name, path)
 
-    def record(self, run_id):
+    def record(self, run_id: Any) -> Optional[Record]:
         """The run's record, or None for anything that is not an id of the
         index (a path, an encoded path, an unknown name)."""
         with self._lock:
             record = self._index.get(run_id) if isinstance(run_id, str) else None
             return dict(record) if record else None
 
-    def records(self):
+    def records(self) -> List[Record]:
         """Every run, newest first."""
         with self._lock:
             return sorted((dict(r) for r in self._index.values()),
                           key=lambda r: r.get("started") or 0, reverse=True)
 
-    def newest_background(self):
+    def newest_background(self) -> Optional[Record]:
         for record in self.records():
             if record.get("kind") == "background" and record.get("files"):
                 return record
@@ -108,7 +114,7 @@ class RunStore:
 
     # What a run holds, for the plots and the downloads.
 
-    def single_beam(self, run_id):
+    def single_beam(self, run_id: str) -> Optional[Spectrum]:
         """The single-beam spectrum of the mean of the run's files, or None
         when the run has none."""
         record = self.record(run_id)
@@ -126,7 +132,8 @@ class RunStore:
                                                                datetime.timezone.utc)
         return result
 
-    def result(self, run_id):
+    def result(self, run_id: str) -> Optional[Tuple[Record, Spectrum, Optional[Spectrum],
+                                                    Optional[Spectrum]]]:
         """(record, single beam, background's single beam or None, absorbance
         or None) of a run, or None when there is nothing to show."""
         record = self.record(run_id)
@@ -144,7 +151,7 @@ class RunStore:
                 background = None
         return record, single, background, ratio
 
-    def jcamp_text(self, run_id):
+    def jcamp_text(self, run_id: str) -> Optional[bytes]:
         """The run as JCAMP-DX: the absorbance against its background, or its
         single beam. None when the run holds no file."""
         shown = self.result(run_id)
@@ -161,6 +168,6 @@ class RunStore:
                 return written.read()
 
 
-def _lit_range(single_beam):
+def _lit_range(single_beam: Spectrum) -> Tuple[float, float]:
     lit = numpy.flatnonzero(single_beam.values > 0.01 * numpy.max(single_beam.values))
-    return single_beam.wavenumber[lit[0]], single_beam.wavenumber[lit[-1]]
+    return float(single_beam.wavenumber[lit[0]]), float(single_beam.wavenumber[lit[-1]])

@@ -2,17 +2,22 @@
 rebinding), the Origin of anything that changes state (against other sites'
 pages), and the token that a server off the loopback interface requires."""
 
+from __future__ import annotations
+
 import hmac
 import ipaddress
 import secrets
 import socket
+from typing import Awaitable, Callable, Optional, Set
 
 from aiohttp import web
+
+Handler = Callable[[web.Request], Awaitable[web.StreamResponse]]
 
 COOKIE = "nadixq_token"
 
 
-def is_loopback(host):
+def is_loopback(host: str) -> bool:
     if host == "localhost":
         return True
     try:
@@ -21,11 +26,11 @@ def is_loopback(host):
         return False
 
 
-def new_token():
+def new_token() -> str:
     return secrets.token_urlsafe(24)
 
 
-def _names_of(host):
+def _names_of(host: str) -> Set[str]:
     """The names and addresses a page may use for a server bound to `host`."""
     names = {host}
     if is_loopback(host):
@@ -36,7 +41,7 @@ def _names_of(host):
         names |= own
         for name in own:
             try:
-                names |= {info[4][0] for info in socket.getaddrinfo(name, None)}
+                names |= {str(info[4][0]) for info in socket.getaddrinfo(name, None)}
             except OSError:
                 pass
         if wildcard:
@@ -48,12 +53,14 @@ def _names_of(host):
 
 
 class Guard:
-    def __init__(self, host, token=None):
+    def __init__(self, host: str, token: Optional[str] = None) -> None:
         self.token = token
         self._names = _names_of(host)
-        self.port = None
+        self._hosts: Optional[Set[str]] = None
+        # Known once the server listens (it may have picked a free one).
+        self.port = 0
 
-    def allowed_hosts(self):
+    def allowed_hosts(self) -> Set[str]:
         hosts = set()
         for name in self._names:
             shown = "[%s]" % name if ":" in name else name
@@ -62,10 +69,12 @@ class Guard:
                 hosts.add(shown)
         return hosts
 
-    def host_ok(self, request):
+    def host_ok(self, request: web.Request) -> bool:
+        if self._hosts is None:
+            self._hosts = self.allowed_hosts()
         return request.headers.get("Host", "").lower() in self._hosts
 
-    def token_ok(self, request):
+    def token_ok(self, request: web.Request) -> bool:
         if self.token is None:
             return True
         given = request.cookies.get(COOKIE)
@@ -75,16 +84,14 @@ class Guard:
                 given = header[len("Bearer "):]
         return given is not None and hmac.compare_digest(given.encode(), self.token.encode())
 
-    def origin_ok(self, request):
+    def origin_ok(self, request: web.Request) -> bool:
         origin = request.headers.get("Origin")
         # Browsers send Origin with every POST and WebSocket upgrade; a tool
         # that sends none is no other site's page.
         return origin is None or origin.lower() == "http://" + request.headers["Host"].lower()
 
     @web.middleware
-    async def middleware(self, request, handler):
-        if not hasattr(self, "_hosts"):
-            self._hosts = self.allowed_hosts()
+    async def middleware(self, request: web.Request, handler: Handler) -> web.StreamResponse:
         if not self.host_ok(request):
             return web.Response(status=421, text="unknown Host: this server does not answer "
                                                  "to that name\n")
@@ -98,15 +105,16 @@ class Guard:
                     return web.Response(status=401, text="wrong token\n")
                 # The token leaves the address bar: from now on the cookie
                 # carries it, out of reach of the page's scripts.
-                response = web.Response(status=303, headers={"Location": "/"})
-                response.set_cookie(COOKIE, self.token, httponly=True, samesite="Strict",
-                                    path="/")
-                return response
+                moved = web.Response(status=303, headers={"Location": "/"})
+                moved.set_cookie(COOKIE, self.token, httponly=True, samesite="Strict", path="/")
+                return moved
             if (request.path.startswith("/api/") or request.path == "/ws") and \
                     not self.token_ok(request):
                 return web.json_response({"error": "a token is required: open the address "
                                                    "the server printed"}, status=401)
         response = await handler(request)
+        if response.prepared:  # a WebSocket, already under way
+            return response
         response.headers.setdefault("X-Content-Type-Options", "nosniff")
         response.headers.setdefault("Referrer-Policy", "no-referrer")
         response.headers.setdefault("X-Frame-Options", "DENY")

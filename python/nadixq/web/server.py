@@ -21,16 +21,21 @@ Errors are JSON {"error": text} with the status: 400 bad request or settings,
 401 no token, 403 other site, 404 unknown, 409 busy, 413 too large.
 """
 
+from __future__ import annotations
+
 import asyncio
 import json
 import logging
 import os
 import time
+from typing import Any, Callable, Dict, Optional, Set, Tuple
 
 from aiohttp import WSMsgType, web
 
 from . import station as station_module
-from .hub import ClientFeed, Hub
+from .hub import ClientFeed, Hub, Message
+from .security import Guard
+from .station import Station
 
 log = logging.getLogger("nadixq.web")
 
@@ -44,7 +49,7 @@ _TYPES = {".html": "text/html", ".js": "text/javascript", ".css": "text/css",
           ".png": "image/png", ".svg": "image/svg+xml", "": "text/plain"}
 
 
-def _static_files():
+def _static_files() -> Dict[str, str]:
     """The page's files by the name they are asked for: a fixed table made at
     start, so that no request names a file of its own."""
     files = {}
@@ -60,13 +65,13 @@ def _static_files():
     return files
 
 
-def _error(status, text):
+def _error(status: int, text: str) -> web.Response:
     return web.json_response({"error": text}, status=status)
 
 
-async def _json_body(request):
+async def _json_body(request: web.Request) -> Dict[str, Any]:
     try:
-        body = await request.json()
+        body: Any = await request.json()
     except web.HTTPRequestEntityTooLarge:
         raise
     except ValueError as error:
@@ -79,7 +84,7 @@ async def _json_body(request):
 
 
 class Server:
-    def __init__(self, station, guard):
+    def __init__(self, station: Station, guard: Guard) -> None:
         self.station = station
         self.guard = guard
         self.hub = Hub()
@@ -102,25 +107,29 @@ class Server:
         ])
         self.app.on_startup.append(self._started)
         self.app.on_shutdown.append(self._closing)
-        self._feeds = set()
+        self._feeds: Set[Tuple["asyncio.Task[None]", web.WebSocketResponse]] = set()
+        self.loop: Optional[asyncio.AbstractEventLoop] = None
+        self._ticker: Optional["asyncio.Task[None]"] = None
 
     # Life.
 
-    async def _started(self, app):
+    async def _started(self, app: web.Application) -> None:
         self.loop = asyncio.get_running_loop()
         self._ticker = asyncio.ensure_future(self._tick())
 
-    async def _closing(self, app):
-        self._ticker.cancel()
+    async def _closing(self, app: web.Application) -> None:
+        if self._ticker is not None:
+            self._ticker.cancel()
         for feed_task, ws in list(self._feeds):
             feed_task.cancel()
             await ws.close()
 
-    def publish(self, kind, message):
+    def publish(self, kind: str, message: Message) -> None:
         """From any thread: hands a message to every page."""
-        self.loop.call_soon_threadsafe(self.hub.publish, kind, message)
+        if self.loop is not None:
+            self.loop.call_soon_threadsafe(self.hub.publish, kind, message)
 
-    async def _tick(self):
+    async def _tick(self) -> None:
         while True:
             await asyncio.sleep(PROGRESS_SECONDS)
             if self.station.busy and len(self.hub):
@@ -128,13 +137,13 @@ class Server:
 
     # The page.
 
-    async def page(self, request):
+    async def page(self, request: web.Request) -> web.Response:
         return self._file("index.html")
 
-    async def static(self, request):
+    async def static(self, request: web.Request) -> web.Response:
         return self._file(request.match_info["name"])
 
-    def _file(self, name):
+    def _file(self, name: str) -> web.Response:
         path = self.files.get(name)
         if path is None:
             return _error(404, "no such file")
@@ -145,19 +154,20 @@ class Server:
 
     # Reading.
 
-    async def status(self, request):
+    async def status(self, request: web.Request) -> web.Response:
         return web.json_response(self.station.status())
 
-    async def runs(self, request):
+    async def runs(self, request: web.Request) -> web.Response:
         return web.json_response({"runs": self.station.store.records()})
 
-    async def run(self, request):
+    async def run(self, request: web.Request) -> web.Response:
         name = request.match_info["name"]
         store = self.station.store
         run_id, extension = os.path.splitext(name)
         if extension in (".spc", ".jdx"):
             if store.record(run_id) is None:
                 return _error(404, "no such run")
+            body: Optional[bytes]
             if extension == ".spc":
                 body = await asyncio.to_thread(_read, store.spc_path_of(run_id))
                 kind = "application/octet-stream"
@@ -173,7 +183,7 @@ class Server:
             return _error(404, "no such run")
         return web.json_response(record)
 
-    async def run_frame(self, request):
+    async def run_frame(self, request: web.Request) -> web.Response:
         name = request.match_info["name"]
         if self.station.store.record(name) is None:
             return _error(404, "no such run")
@@ -184,31 +194,31 @@ class Server:
 
     # Actions.
 
-    async def align(self, request):
+    async def align(self, request: web.Request) -> web.Response:
         return self._act(self.station.align)
 
-    async def measure(self, request):
+    async def measure(self, request: web.Request) -> web.Response:
         body = await _json_body(request)
         changes = body.get("settings", {})
         return self._act(self.station.measure, body.get("kind"), changes)
 
-    async def settings(self, request):
+    async def settings(self, request: web.Request) -> web.Response:
         body = await _json_body(request)
         return self._act(self.station.change_settings, body)
 
-    async def stop(self, request):
+    async def stop(self, request: web.Request) -> web.Response:
         return self._act(self.station.stop)
 
-    async def open(self, request):
+    async def open(self, request: web.Request) -> web.Response:
         return self._act(self.station.reopen)
 
-    async def simulator(self, request):
+    async def simulator(self, request: web.Request) -> web.Response:
         if not self.station.simulated:
             return _error(404, "the instrument is not the simulated one")
         body = await _json_body(request)
         return self._act(self.station.simulator, body.get("action"))
 
-    def _act(self, action, *arguments):
+    def _act(self, action: Callable[..., None], *arguments: Any) -> web.Response:
         try:
             action(*arguments)
         except station_module.Busy as error:
@@ -220,11 +230,11 @@ class Server:
 
     # The WebSocket.
 
-    async def websocket(self, request):
+    async def websocket(self, request: web.Request) -> web.WebSocketResponse:
         ws = web.WebSocketResponse(max_msg_size=4096, heartbeat=None)
         await ws.prepare(request)
 
-        async def send(message):
+        async def send(message: Message) -> None:
             if isinstance(message, bytes):
                 await ws.send_bytes(message)
             else:
@@ -257,6 +267,6 @@ class Server:
         return ws
 
 
-def _read(path):
+def _read(path: str) -> bytes:
     with open(path, "rb") as source:
         return source.read()

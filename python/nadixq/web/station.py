@@ -7,22 +7,30 @@ of state a status message; both go to `publish(kind, message)`, which must
 be callable from this thread (the server hands them to its event loop).
 """
 
+from __future__ import annotations
+
 import contextlib
 import json
 import logging
 import queue
 import threading
 import time
+from typing import Any, Callable, Dict, List, Optional, Tuple, Union
 
 import numpy
+import numpy.typing
 
 from .. import sim
 from ..bands import find_bands
 from ..errors import NadixqError
-from ..fourier import absorbance, spectrum
-from ..instrument import Spectrometer
-from ..processing import BASELINE_LINEAR, baseline_correct_ifg, find_zpd
+from ..fourier import Spectrum, absorbance, spectrum
+from ..instrument import Interferogram, Spectrometer
+from ..processing import BASELINE_LINEAR, baseline_correct_ifg
 from . import frames, settings as settings_module
+from .runs import Record, RunStore
+
+Publish = Callable[[str, Union[bytes, str]], None]
+Request = Tuple[Any, ...]
 
 log = logging.getLogger("nadixq.web")
 
@@ -42,34 +50,37 @@ class Busy(RuntimeError):
     """A request that the current state does not allow (a run is going)."""
 
 
-def _now_ms():
+def _now_ms() -> float:
     return time.time() * 1000.0
 
 
-def _fault(error, text=None):
+def _fault(error: BaseException, text: Optional[str] = None) -> Dict[str, Any]:
+    """The banner's content: the library's message and result code."""
     code = getattr(error, "code", None)
-    return {"message": text or str(error), "step": getattr(error, "step", None),
-            "code": None if code is None else "0x%08X" % (code & 0xFFFFFFFF)
-            if not -0x10000 < code < 0x10000 else "%d" % code,
+    shown = None
+    if isinstance(code, int):
+        shown = "%d" % code if -0x10000 < code < 0x10000 else "0x%08X" % (code & 0xFFFFFFFF)
+    return {"message": text or str(error), "step": getattr(error, "step", None), "code": shown,
             "time": _now_ms()}
 
 
 class Station:
-    def __init__(self, model, store, publish):
+    def __init__(self, model: int, store: RunStore, publish: Publish) -> None:
         self.model = model
         self.store = store
         self._publish = publish
         self._lock = threading.RLock()
-        self._queue = queue.Queue()
+        self._queue: "queue.Queue[Optional[Request]]" = queue.Queue()
         self._thread = threading.Thread(target=self._serve, name="nadixq-station", daemon=True)
-        self._spectrometer = None
-        self._configured = None  # (points, gain) the board was calibrated for
+        self._spectrometer: Optional[Spectrometer] = None
+        # (points, gain) the board was initialized and calibrated for.
+        self._configured: Optional[Tuple[int, int]] = None
         self.mode = OPENING
         self.settings = dict(settings_module.DEFAULTS)
-        self.fault = None
-        self.notice = None
-        self.run = None  # the record of the run going on
-        self.background = None  # {"id", "time", "spectrum"}
+        self.fault: Optional[Dict[str, Any]] = None
+        self.notice: Optional[str] = None
+        self.run: Optional[Record] = None  # the record of the run going on
+        self.background: Optional[Dict[str, Any]] = None  # {"id", "time", "spectrum"}
         self._stop_asked = False
         self._sequence = 0
         self.simulated = _simulated()
@@ -83,24 +94,25 @@ class Station:
 
     # Requests, from any thread.
 
-    def start(self):
+    def start(self) -> None:
         self._thread.start()
         self._queue.put(("open",))
 
-    def shutdown(self):
+    def shutdown(self) -> None:
         self.stop()
         self._queue.put(None)
-        self._thread.join(30.0)
+        if self._thread.is_alive():
+            self._thread.join(30.0)
         with self._lock:
             if self._spectrometer is not None:
                 self._spectrometer.close()
                 self._spectrometer = None
 
-    def reopen(self):
+    def reopen(self) -> None:
         self.stop()
         self._queue.put(("open",))
 
-    def align(self):
+    def align(self) -> None:
         with self._lock:
             if self.mode in KINDS:
                 raise Busy("a %s run is going: stop it first" % self.mode)
@@ -108,7 +120,7 @@ class Station:
                 return
         self._queue.put(("align",))
 
-    def measure(self, kind, changes):
+    def measure(self, kind: Any, changes: Any) -> None:
         """Starts a background or sample run with the settings changed by
         `changes` (validated: ValueError with the reason)."""
         if kind not in KINDS:
@@ -121,16 +133,16 @@ class Station:
                 self._stop_locked()
         self._queue.put(("measure", kind, chosen))
 
-    def change_settings(self, changes):
+    def change_settings(self, changes: Any) -> None:
         with self._lock:
             self.settings = settings_module.validated(changes, self.settings)
         self.publish_status()
 
-    def stop(self):
+    def stop(self) -> None:
         with self._lock:
             self._stop_locked()
 
-    def _stop_locked(self):
+    def _stop_locked(self) -> None:
         self._stop_asked = True
         if self._spectrometer is not None and self.mode in (ALIGN,) + KINDS:
             try:
@@ -138,7 +150,7 @@ class Station:
             except (NadixqError, ValueError) as error:
                 log.warning("stop: %s", error)
 
-    def simulator(self, action):
+    def simulator(self, action: Any) -> None:
         """The simulated instrument's board unplugged or plugged in again."""
         if not self.simulated:
             raise ValueError("the instrument is not the simulated one")
@@ -146,16 +158,19 @@ class Station:
             sim.unplug()
         elif action == "replug":
             replug = getattr(sim, "replug", None)
-            replug() if replug else sim.reset()
+            if replug is not None:
+                replug()
+            else:
+                sim.reset()
         else:
             raise ValueError("the simulator's actions are unplug and replug, not %r" % (action,))
 
     # State.
 
-    def status(self):
+    def status(self) -> Dict[str, Any]:
         with self._lock:
             s = self._spectrometer
-            progress = {"scans": 0, "files": 0, "scans_per_file": self.settings["scans"],
+            progress: Dict[str, int] = {"scans": 0, "files": 0, "scans_per_file": self.settings["scans"],
                         "files_per_run": self.settings["files"]}
             points = library_status = None
             if s is not None and not s.closed:
@@ -175,19 +190,19 @@ class Station:
                     "run": dict(self.run) if self.run else None, "background": background,
                     "fault": self.fault, "notice": self.notice, "server_time": _now_ms()}
 
-    def publish_status(self):
+    def publish_status(self) -> None:
         self._publish("status", json.dumps(self.status()))
 
-    def publish_runs(self):
+    def publish_runs(self) -> None:
         self._publish("runs", json.dumps({"type": "runs", "runs": self.store.records()}))
 
     @property
-    def busy(self):
+    def busy(self) -> bool:
         return self.mode in (ALIGN,) + KINDS
 
     # The thread.
 
-    def _serve(self):
+    def _serve(self) -> None:
         while True:
             request = self._queue.get()
             if request is None:
@@ -209,13 +224,13 @@ class Station:
             finally:
                 self._set(mode=IDLE, run=None)
 
-    def _set(self, **changes):
+    def _set(self, **changes: Any) -> None:
         with self._lock:
             for name, value in changes.items():
                 setattr(self, name, value)
         self.publish_status()
 
-    def _open(self):
+    def _open(self) -> None:
         self._set(mode=OPENING, notice=None)
         with self._lock:
             if self._spectrometer is not None:
@@ -228,14 +243,14 @@ class Station:
         self._configure(self.settings)
         self._set(fault=None)
 
-    def _ready_instrument(self):
+    def _ready_instrument(self) -> Spectrometer:
         with self._lock:
             s = self._spectrometer
         if s is None or s.closed:
             raise ValueError("the instrument is not open: re-open it")
         return s
 
-    def _configure(self, chosen):
+    def _configure(self, chosen: Dict[str, Any]) -> Spectrometer:
         """Sends the settings to the board; initializes and calibrates again
         only when the points or the gain changed."""
         s = self._ready_instrument()
@@ -248,7 +263,7 @@ class Station:
             self._configured = wanted
         return s
 
-    def _align(self):
+    def _align(self) -> None:
         s = self._configure(self.settings)
         self._set(mode=ALIGN, fault=None, notice=None)
         delivered = 0
@@ -259,16 +274,11 @@ class Station:
                 self._publish("align", self._align_frame(acquired, received))
         self._check_ended(delivered, 0)
 
-    def _align_frame(self, acquired, received):
+    def _align_frame(self, acquired: Interferogram, received: float) -> bytes:
         values = numpy.asarray(acquired.values)
         work = numpy.array(values)
         baseline_correct_ifg(work, BASELINE_LINEAR)
-        zpd = getattr(acquired, "zpd", None)
-        if zpd is None:
-            try:
-                zpd = find_zpd(work)
-            except NadixqError:
-                zpd = None
+        zpd: Optional[int] = acquired.zpd
         self._sequence += 1
         header = {"type": "align", "seq": self._sequence, "t_signal": received,
                   "t_sent": _now_ms(), "points": int(values.size), "zpd": zpd,
@@ -276,7 +286,7 @@ class Station:
                   "signal": 100.0 * float(numpy.max(numpy.abs(values))) / FULL_SCALE}
         return frames.encode(header, [("ifg", values)])
 
-    def _measure(self, kind, chosen):
+    def _measure(self, kind: str, chosen: Dict[str, Any]) -> None:
         with self._lock:
             self.settings = chosen
         s = self._configure(chosen)
@@ -290,7 +300,8 @@ class Station:
                                         background["id"] if background else None)
         self._set(mode=kind, run=record, fault=None, notice=notice)
         self.publish_runs()
-        delivered, total, result = 0, None, "complete"
+        delivered, result = 0, "complete"
+        total: Optional[numpy.typing.NDArray[numpy.float64]] = None
         try:
             with contextlib.closing(s.acquire(files=chosen["files"], scans=chosen["scans"],
                                               stream=path)) as files:
@@ -300,7 +311,8 @@ class Station:
                     total = values.copy() if total is None else total + values
                     delivered += 1
                     with self._lock:
-                        self.run["files"] = delivered
+                        if self.run is not None:
+                            self.run["files"] = delivered
                     self._publish("measure", self._measure_frame(
                         kind, record["id"], values, delivered, received, background))
             with self._lock:
@@ -312,7 +324,7 @@ class Station:
             result = "failed: %s" % error
             raise
         finally:
-            if kind == "background" and delivered:
+            if kind == "background" and total is not None:
                 mean = spectrum(total / delivered)
                 with self._lock:
                     self.background = {"id": record["id"], "time": record["started"],
@@ -320,11 +332,13 @@ class Station:
             self.store.finish(record["id"], files=delivered, result=result)
             self.publish_runs()
 
-    def _measure_frame(self, kind, run_id, values, index, received, background):
+    def _measure_frame(self, kind: str, run_id: str, values: numpy.typing.NDArray[numpy.float64],
+                       index: int, received: float,
+                       background: Optional[Dict[str, Any]]) -> bytes:
         single = spectrum(values)
         shown = (single.wavenumber >= SHOWN_RANGE[0]) & (single.wavenumber <= SHOWN_RANGE[1])
-        arrays = [("single", single.values)]
-        bands = []
+        arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]] = [("single", single.values)]
+        bands: List[Tuple[float, float]] = []
         if background is not None and len(background["spectrum"]) != len(single):
             background = None
             self._set(notice="the background was taken at other settings: take a new one; "
@@ -340,10 +354,10 @@ class Station:
                   "background": background["id"] if background else None,
                   "bands": [[float(w), float(h)] for w, h in sorted(bands, reverse=True)]}
         arrays = [("wavenumber", single.wavenumber[shown])] + [
-            (name, values[shown]) for name, values in arrays]
+            (name, array[shown]) for name, array in arrays]
         return frames.encode(header, arrays)
 
-    def _check_ended(self, delivered, asked):
+    def _check_ended(self, delivered: int, asked: int) -> None:
         """A run that ended before its count without a stop failed: the
         library's own error when it raised one, this otherwise."""
         with self._lock:
@@ -359,22 +373,22 @@ class _RunEnded(ValueError):
     code = 1
     step = "run"
 
-    def __init__(self, delivered, asked):
+    def __init__(self, delivered: int, asked: int) -> None:
         wanted = "%d files" % asked if asked else "until stopped"
         super().__init__("the run ended by itself after %d files (asked: %s): the board failed "
                          "or was unplugged" % (delivered, wanted))
 
 
-def run_frame(store, run_id):
+def run_frame(store: RunStore, run_id: str) -> Optional[bytes]:
     """A measure frame of a kept run (the mean of its files), or None."""
     shown = store.result(run_id)
     if shown is None:
         return None
     record, single, background, ratio = shown
     inside = (single.wavenumber >= SHOWN_RANGE[0]) & (single.wavenumber <= SHOWN_RANGE[1])
-    arrays = [("single", single.values)]
-    bands = []
-    if ratio is not None:
+    arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]] = [("single", single.values)]
+    bands: List[Tuple[float, float]] = []
+    if ratio is not None and background is not None:
         inside &= numpy.isfinite(ratio.values)
         bands = find_bands(ratio, BAND_PROMINENCE, *SHOWN_RANGE)[:MOST_BANDS]
         arrays += [("background", background.values), ("absorbance", ratio.values)]
@@ -383,10 +397,10 @@ def run_frame(store, run_id):
               "background": record.get("background"),
               "bands": [[float(w), float(h)] for w, h in sorted(bands, reverse=True)]}
     return frames.encode(header, [("wavenumber", single.wavenumber[inside])] +
-                         [(name, values[inside]) for name, values in arrays])
+                         [(name, array[inside]) for name, array in arrays])
 
 
-def _simulated():
+def _simulated() -> bool:
     try:
         return sim.available()
     except Exception:
