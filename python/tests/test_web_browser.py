@@ -181,12 +181,15 @@ class BrowserTest(unittest.TestCase):
         self.until(lambda: self.text("#shown-run") == "showing kept run %s" % sample[0],
                    "the kept run shown")
 
-        # An unplugged board: the banner with the library's message; back
-        # after plugging in and opening again.
+        # The board unplugged while aligning: the banner with the library's
+        # message; back after plugging in and opening again.
         self.show("align")
-        self.click("#unplug")
         self.click("#align-start")
+        drawn = self.stats("alignDrawn")
+        self.until(lambda: self.stats("alignDrawn") > drawn, "aligning again")
+        self.click("#unplug")
         self.until(lambda: self.element("#banner").is_displayed(), "the fault banner")
+        self.until(lambda: self.mode() == "idle", "the run's end shown")
         self.assertIn("result", self.text("#banner-text"))
         self.screenshot("fault")
         self.click("#replug")

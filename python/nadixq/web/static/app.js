@@ -55,29 +55,7 @@ function makePlots() {
 
 const history = { t: [], pp: [] };
 const drawnTimes = [];
-let pendingAlign = null;
-let pendingMeasure = null;
-let drawScheduled = false;
 let lastMeasure = null;
-
-function scheduleDraw() {
-  if (!drawScheduled) {
-    drawScheduled = true;
-    requestAnimationFrame(drawPending);
-  }
-}
-
-function drawPending() {
-  drawScheduled = false;
-  if (pendingAlign) {
-    drawAlign(pendingAlign);
-    pendingAlign = null;
-  }
-  if (pendingMeasure) {
-    drawMeasure(pendingMeasure);
-    pendingMeasure = null;
-  }
-}
 
 // The frame of each kind whose plot is being drawn.
 const drawing = { align: null, measure: null };
@@ -117,6 +95,12 @@ function drawAlign(frame) {
   plots.zoom.set([indices(end - start, start), ifg.subarray(start, end)]);
 
   const seconds = header.t_signal / 1000;
+  const last = history.t[history.t.length - 1];
+  if (last !== undefined && seconds - last > 1) {
+    // A pause between runs is a gap in the strip, not a line across it.
+    history.t.push(last + 0.001);
+    history.pp.push(null);
+  }
   history.t.push(seconds);
   history.pp.push(header.pp);
   while (history.t.length && history.t[0] < seconds - HISTORY_SECONDS) {
@@ -348,10 +332,11 @@ function start() {
       if (message.type === "status") showStatus(message);
       else if (message.type === "runs") showRuns(message.runs);
     },
+    // Drawn as they come: the server sends a page only the newest frame
+    // of each kind once the page has taken the one before.
     onFrame: (frame) => {
-      if (frame.header.type === "align") pendingAlign = frame;
-      else if (frame.header.type === "measure") pendingMeasure = frame;
-      scheduleDraw();
+      if (frame.header.type === "align") drawAlign(frame);
+      else if (frame.header.type === "measure") drawMeasure(frame);
     },
   });
   $("#loading").remove();
