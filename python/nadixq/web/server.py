@@ -126,8 +126,12 @@ class Server:
 
     def publish(self, kind: str, message: Message) -> None:
         """From any thread: hands a message to every page."""
-        if self.loop is not None:
+        if self.loop is None:
+            return
+        try:
             self.loop.call_soon_threadsafe(self.hub.publish, kind, message)
+        except RuntimeError:
+            pass  # the loop has closed: the server is gone, and so are the pages
 
     async def _tick(self) -> None:
         while True:
