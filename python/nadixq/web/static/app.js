@@ -340,6 +340,12 @@ function start() {
     },
   });
   $("#loading").remove();
+  fetch("/api/status").then((response) => {
+    if (response.status === 401) {
+      showNotice("This server asks for its token: open the address it printed " +
+        "(the one ending in ?token=…) once in this browser.");
+    }
+  });
 }
 
 start();
