@@ -105,7 +105,8 @@ def measure(seconds):
         cpu_share = 100.0 * (cpu_seconds(server.process.pid) - cpu) / elapsed
         points_align = status(base)["points"]
         post(base, "/api/stop", {})
-        return {"latency": latency, "share": share, "load": os.getloadavg()[0], "latency_points": points_latency, "rate": rate,
+        return {"latency": latency, "share": share, "load": os.getloadavg()[0],
+                "latency_points": points_latency, "rate": rate,
                 "cpu": cpu_share, "align_points": points_align, "seconds": seconds}
     finally:
         if browser is not None:

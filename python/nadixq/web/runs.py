@@ -71,9 +71,10 @@ class RunStore:
             while run_id in self._index or os.path.exists(self.spc_path_of(run_id)):
                 counter += 1
                 run_id = "%s-%s-%d" % (stamp, kind, counter)
-            record: Record = {"id": run_id, "kind": kind, "model": model, "settings": dict(settings),
-                      "background": background, "started": _now_ms(), "ended": None,
-                      "files": 0, "result": "running"}
+            record: Record = {"id": run_id, "kind": kind, "model": model,
+                              "settings": dict(settings), "background": background,
+                              "started": _now_ms(), "ended": None, "files": 0,
+                              "result": "running"}
             self._index[run_id] = record
         self._write(record)
         return dict(record), self.spc_path_of(run_id)

@@ -23,7 +23,7 @@ import numpy.typing
 from .. import sim
 from ..bands import find_bands
 from ..errors import NadixqError
-from ..fourier import Spectrum, absorbance, spectrum
+from ..fourier import absorbance, spectrum
 from ..instrument import Interferogram, Spectrometer
 from ..processing import BASELINE_LINEAR, baseline_correct_ifg
 from . import frames, settings as settings_module
@@ -170,8 +170,9 @@ class Station:
     def status(self) -> Dict[str, Any]:
         with self._lock:
             s = self._spectrometer
-            progress: Dict[str, int] = {"scans": 0, "files": 0, "scans_per_file": self.settings["scans"],
-                        "files_per_run": self.settings["files"]}
+            progress: Dict[str, int] = {"scans": 0, "files": 0,
+                                        "scans_per_file": self.settings["scans"],
+                                        "files_per_run": self.settings["files"]}
             points = library_status = None
             if s is not None and not s.closed:
                 with contextlib.suppress(NadixqError, ValueError):
