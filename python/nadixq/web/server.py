@@ -42,6 +42,8 @@ log = logging.getLogger("nadixq.web")
 STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
 # Settings and actions are a few hundred bytes.
 LARGEST_BODY = 16 * 1024
+# How long a page gets to take the close message when the server stops.
+CLOSE_SECONDS = 2.0
 # How often the progress of a run goes to the pages.
 PROGRESS_SECONDS = 0.25
 
@@ -122,7 +124,10 @@ class Server:
             self._ticker.cancel()
         for feed_task, ws in list(self._feeds):
             feed_task.cancel()
-            await ws.close()
+        # All at once and briefly: a page that stopped reading cannot take
+        # its close message.
+        await asyncio.gather(*[asyncio.wait_for(ws.close(), CLOSE_SECONDS)
+                               for _, ws in list(self._feeds)], return_exceptions=True)
 
     def publish(self, kind: str, message: Message) -> None:
         """From any thread: hands a message to every page."""
