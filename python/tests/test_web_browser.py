@@ -149,9 +149,11 @@ class BrowserTest(unittest.TestCase):
         sample = self.measure("sample")
         self.until(lambda: self.text("#shown-run").startswith("sample %s" % sample[0]),
                    "the sample's frame drawn")
-        bands = [float(item.text) for item in
-                 self.browser.find_elements("css selector", "#bands li")]
-        self.assertTrue(any(abs(band - 1601.0) <= 1.0 for band in bands), bands)
+        def bands():
+            return [float(item.text) for item in
+                    self.browser.find_elements("css selector", "#bands li")]
+        self.until(lambda: bands(), "the band list")
+        self.assertTrue(any(abs(band - 1601.0) <= 1.0 for band in bands()), bands())
         pixels = self.browser.execute_script(COUNT_SERIES_PIXELS, "#ratio", *SERIES_RGB)
         self.assertGreater(pixels, 200)
         self.screenshot("measure")

@@ -240,7 +240,9 @@ class Server:
     # The WebSocket.
 
     async def websocket(self, request: web.Request) -> web.WebSocketResponse:
-        ws = web.WebSocketResponse(max_msg_size=4096, heartbeat=None)
+        # No per-message compression: float32 samples hardly shrink, and
+        # deflating every frame would cost the server more than sending it.
+        ws = web.WebSocketResponse(max_msg_size=4096, heartbeat=None, compress=False)
         await ws.prepare(request)
 
         async def send(message: Message) -> None:

@@ -23,7 +23,7 @@ import numpy.typing
 from .. import sim
 from ..bands import find_bands
 from ..errors import NadixqError
-from ..fourier import absorbance, spectrum
+from ..fourier import Spectrum, absorbance, spectrum
 from ..instrument import Interferogram, Spectrometer
 from ..processing import BASELINE_LINEAR, baseline_correct_ifg
 from . import frames, settings as settings_module
@@ -307,15 +307,22 @@ class Station:
             with contextlib.closing(s.acquire(files=chosen["files"], scans=chosen["scans"],
                                               stream=path)) as files:
                 for acquired in files:
-                    received = _now_ms()
+                    received, cpu = _now_ms(), time.thread_time()
                     values = numpy.asarray(acquired.values, dtype=numpy.float64)
                     total = values.copy() if total is None else total + values
                     delivered += 1
                     with self._lock:
                         if self.run is not None:
                             self.run["files"] = delivered
-                    self._publish("measure", self._measure_frame(
-                        kind, record["id"], values, delivered, received, background))
+                    frame, ratio = self._measure_frame(kind, record["id"], values, delivered,
+                                                       received, cpu, background)
+                    self._publish("measure", frame)
+                    if ratio is not None:
+                        # The band search takes longer than everything else
+                        # of a file: its list follows the plots.
+                        self._publish("bands", json.dumps({
+                            "type": "bands", "run": record["id"], "file": delivered,
+                            "t_signal": received, "bands": _band_list(ratio)}))
             with self._lock:
                 stopped = self._stop_asked
             if stopped:
@@ -334,29 +341,32 @@ class Station:
             self.publish_runs()
 
     def _measure_frame(self, kind: str, run_id: str, values: numpy.typing.NDArray[numpy.float64],
-                       index: int, received: float,
-                       background: Optional[Dict[str, Any]]) -> bytes:
+                       index: int, received: float, cpu: float,
+                       background: Optional[Dict[str, Any]]
+                       ) -> Tuple[bytes, Optional[Spectrum]]:
+        """The frame of a file's spectra, and its absorbance when it has one."""
         single = spectrum(values)
         shown = (single.wavenumber >= SHOWN_RANGE[0]) & (single.wavenumber <= SHOWN_RANGE[1])
         arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]] = [("single", single.values)]
-        bands: List[Tuple[float, float]] = []
+        ratio = None
         if background is not None and len(background["spectrum"]) != len(single):
             background = None
             self._set(notice="the background was taken at other settings: take a new one; "
                              "the sample shows its single beam only")
         if background is not None:
             ratio = absorbance(single, background["spectrum"])
-            bands = find_bands(ratio, BAND_PROMINENCE, *SHOWN_RANGE)[:MOST_BANDS]
             shown &= numpy.isfinite(ratio.values)
             arrays += [("background", background["spectrum"].values),
                        ("absorbance", ratio.values)]
         header = {"type": "measure", "kind": kind, "run": run_id, "file": index,
                   "t_signal": received, "t_sent": _now_ms(), "resolution": single.resolution,
-                  "background": background["id"] if background else None,
-                  "bands": [[float(w), float(h)] for w, h in sorted(bands, reverse=True)]}
+                  # The processor time the frame took this thread: the part
+                  # of t_sent - t_signal that is the server's own work.
+                  "cpu_ms": 1000.0 * (time.thread_time() - cpu),
+                  "background": background["id"] if background else None, "bands": None}
         arrays = [("wavenumber", single.wavenumber[shown])] + [
             (name, array[shown]) for name, array in arrays]
-        return frames.encode(header, arrays)
+        return frames.encode(header, arrays), ratio
 
     def _check_ended(self, delivered: int, asked: int) -> None:
         """A run that ended before its count without a stop failed: the
@@ -388,17 +398,23 @@ def run_frame(store: RunStore, run_id: str) -> Optional[bytes]:
     record, single, background, ratio = shown
     inside = (single.wavenumber >= SHOWN_RANGE[0]) & (single.wavenumber <= SHOWN_RANGE[1])
     arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]] = [("single", single.values)]
-    bands: List[Tuple[float, float]] = []
+    bands: List[List[float]] = []
     if ratio is not None and background is not None:
         inside &= numpy.isfinite(ratio.values)
-        bands = find_bands(ratio, BAND_PROMINENCE, *SHOWN_RANGE)[:MOST_BANDS]
+        bands = _band_list(ratio)
         arrays += [("background", background.values), ("absorbance", ratio.values)]
     header = {"type": "measure", "kind": record["kind"], "run": run_id, "file": record["files"],
               "kept": True, "t_signal": None, "resolution": single.resolution,
-              "background": record.get("background"),
-              "bands": [[float(w), float(h)] for w, h in sorted(bands, reverse=True)]}
+              "background": record.get("background"), "bands": bands}
     return frames.encode(header, [("wavenumber", single.wavenumber[inside])] +
                          [(name, array[inside]) for name, array in arrays])
+
+
+def _band_list(ratio: Spectrum) -> List[List[float]]:
+    """The highest bands of an absorbance, as [wavenumber, height] from the
+    highest wavenumber down, as spectroscopists list them."""
+    bands = find_bands(ratio, BAND_PROMINENCE, *SHOWN_RANGE)[:MOST_BANDS]
+    return [[float(w), float(h)] for w, h in sorted(bands, reverse=True)]
 
 
 def _simulated() -> bool:

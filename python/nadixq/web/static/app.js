@@ -9,7 +9,8 @@ const HISTORY_SECONDS = 60;
 // What the tests and the benchmark read: frames drawn, and the delay from a
 // file's co-add signal to its frame drawn, in ms on the server's clock.
 // Of that delay, the server's share (the file reaching it to the frame sent).
-const stats = { alignDrawn: 0, measureDrawn: 0, latency: [], alignLatency: [], serverShare: [] };
+const stats = { alignDrawn: 0, measureDrawn: 0, latency: [], alignLatency: [], serverShare: [],
+  serverCpu: [], bandsLatency: [] };
 window.nadixqStats = stats;
 
 let status = null;
@@ -71,6 +72,7 @@ function noteDrawn(kind) {
   if (list.length < 100000) list.push(delay);
   if (kind === "measure" && stats.serverShare.length < 100000) {
     stats.serverShare.push(frame.header.t_sent - signal);
+    stats.serverCpu.push(frame.header.cpu_ms);
   }
   if (kind === "align") stats.alignDrawn++;
   else stats.measureDrawn++;
@@ -124,7 +126,7 @@ function labelBands(u) {
   ctx.font = `${Math.round(11 * devicePixelRatio)}px system-ui, sans-serif`;
   ctx.textAlign = "center";
   const transmittance = ratioKind() === "transmittance";
-  for (const [wavenumber, height] of lastMeasure.header.bands) {
+  for (const [wavenumber, height] of lastMeasure.header.bands || []) {
     const x = u.valToPos(wavenumber, "x", true);
     const y = u.valToPos(transmittance ? Math.pow(10, -height) : height, "y", true);
     ctx.fillText(wavenumber.toFixed(0), x, transmittance ? y + 14 * devicePixelRatio : y - 4);
@@ -135,6 +137,10 @@ function labelBands(u) {
 function drawMeasure(frame) {
   const { header, arrays } = frame;
   lastMeasure = frame;
+  if (!header.bands && pendingBands && pendingBands.run === header.run &&
+      pendingBands.file === header.file) {
+    header.bands = pendingBands.bands;
+  }
   const wavenumber = arrays.wavenumber;
   drawing.measure = frame;
   plots.single.set([wavenumber, arrays.single, arrays.background || new Float32Array(wavenumber.length).fill(NaN)]);
@@ -142,16 +148,35 @@ function drawMeasure(frame) {
   if (ratio && ratioKind() === "transmittance") ratio = ratio.map((a) => Math.pow(10, -a));
   plots.ratio.uplot.setSeries(1, { show: !!ratio });
   plots.ratio.set([wavenumber, ratio || new Float32Array(wavenumber.length).fill(NaN)]);
-  const list = $("#bands");
-  list.replaceChildren(...header.bands.map(([w, h]) => {
+  showBands(header.bands || []);
+  $("#shown-run").textContent = header.kept
+    ? `showing kept run ${header.run}`
+    : `${header.kind} ${header.run}, file ${header.file}`;
+}
+
+function showBands(bands) {
+  $("#bands").replaceChildren(...bands.map(([w, h]) => {
     const item = document.createElement("li");
     item.textContent = `${w.toFixed(1)}`;
     item.title = `absorbance ${h.toFixed(3)}`;
     return item;
   }));
-  $("#shown-run").textContent = header.kept
-    ? `showing kept run ${header.run}`
-    : `${header.kind} ${header.run}, file ${header.file}`;
+}
+
+// The bands of a file come in a message of their own after its frame (the
+// search takes longer than the spectra); kept for a frame not yet drawn.
+let pendingBands = null;
+
+function takeBands(message) {
+  pendingBands = message;
+  if (!lastMeasure || lastMeasure.header.run !== message.run ||
+      lastMeasure.header.file !== message.file) return;
+  lastMeasure.header.bands = message.bands;
+  showBands(message.bands);
+  plots.ratio.uplot.redraw(false, false);
+  if (stats.bandsLatency.length < 100000) {
+    stats.bandsLatency.push(connection.serverNow() - message.t_signal);
+  }
 }
 
 function settingsForm() {
@@ -331,6 +356,7 @@ function start() {
     onMessage: (message) => {
       if (message.type === "status") showStatus(message);
       else if (message.type === "runs") showRuns(message.runs);
+      else if (message.type === "bands") takeBands(message);
     },
     // Drawn as they come: the server sends a page only the newest frame
     // of each kind once the page has taken the one before.
