@@ -16,6 +16,7 @@ from __future__ import annotations
 import argparse
 import asyncio
 import signal
+import socket
 import sys
 from typing import Callable, List, Optional, Sequence
 
@@ -105,7 +106,12 @@ async def _serve(options: argparse.Namespace, token: Optional[str]) -> int:
                 loop.add_signal_handler(number, stopping.set)
             except (NotImplementedError, RuntimeError):  # Windows: Ctrl-C raises
                 pass
-        shown = "[%s]" % options.host if ":" in options.host else options.host
+        shown = options.host
+        if shown in ("0.0.0.0", "::", ""):
+            # Every address of the machine: the address names it.
+            shown = socket.gethostname()
+        elif ":" in shown:
+            shown = "[%s]" % shown
         address = "http://%s:%d/" % (shown, port)
         if token is not None:
             address += "?token=" + token
