@@ -81,7 +81,11 @@ class Station:
         self.notice: Optional[str] = None
         self.run: Optional[Record] = None  # the record of the run going on
         self.background: Optional[Dict[str, Any]] = None  # {"id", "time", "spectrum"}
-        self._stop_asked = False
+        # Requests are numbered as they are queued; a stop ends every one
+        # queued so far, also one that has not started yet.
+        self._queued = 0
+        self._stopped_through = 0
+        self._current = 0
         self._sequence = 0
         self.simulated = _simulated()
         newest = store.newest_background()
@@ -96,7 +100,7 @@ class Station:
 
     def start(self) -> None:
         self._thread.start()
-        self._queue.put(("open",))
+        self._enqueue("open")
 
     def shutdown(self) -> None:
         self.stop()
@@ -110,7 +114,7 @@ class Station:
 
     def reopen(self) -> None:
         self.stop()
-        self._queue.put(("open",))
+        self._enqueue("open")
 
     def align(self) -> None:
         with self._lock:
@@ -118,7 +122,7 @@ class Station:
                 raise Busy("a %s run is going: stop it first" % self.mode)
             if self.mode == ALIGN:
                 return
-        self._queue.put(("align",))
+        self._enqueue("align")
 
     def measure(self, kind: Any, changes: Any) -> None:
         """Starts a background or sample run with the settings changed by
@@ -131,19 +135,28 @@ class Station:
                 raise Busy("a %s run is going: stop it first" % self.mode)
             if self.mode == ALIGN:
                 self._stop_locked()
-        self._queue.put(("measure", kind, chosen))
+        self._enqueue("measure", kind, chosen)
 
     def change_settings(self, changes: Any) -> None:
         with self._lock:
             self.settings = settings_module.validated(changes, self.settings)
         self.publish_status()
 
+    def _enqueue(self, *request: Any) -> None:
+        with self._lock:
+            self._queued += 1
+            self._queue.put((self._queued,) + request)
+
+    def _stopped(self) -> bool:
+        with self._lock:
+            return self._stopped_through >= self._current
+
     def stop(self) -> None:
         with self._lock:
             self._stop_locked()
 
     def _stop_locked(self) -> None:
-        self._stop_asked = True
+        self._stopped_through = self._queued
         if self._spectrometer is not None and self.mode in (ALIGN,) + KINDS:
             try:
                 self._spectrometer.stop()
@@ -208,19 +221,20 @@ class Station:
             request = self._queue.get()
             if request is None:
                 return
-            handler = getattr(self, "_" + request[0])
+            number, name = request[0], request[1]
+            handler = getattr(self, "_" + name)
             with self._lock:
-                self._stop_asked = False
+                self._current = number
             try:
-                handler(*request[1:])
+                handler(*request[2:])
             except NadixqError as error:
-                log.warning("%s: %s", request[0], error)
+                log.warning("%s: %s", name, error)
                 self._set(fault=_fault(error))
             except (ValueError, TypeError, OSError) as error:
-                log.warning("%s: %s", request[0], error)
+                log.warning("%s: %s", name, error)
                 self._set(fault=_fault(error))
             except Exception as error:  # shown on the page rather than lost in a thread
-                log.exception("%s failed", request[0])
+                log.exception("%s failed", name)
                 self._set(fault=_fault(error, "%s: %s" % (type(error).__name__, error)))
             finally:
                 self._set(mode=IDLE, run=None)
@@ -266,6 +280,8 @@ class Station:
 
     def _align(self) -> None:
         s = self._configure(self.settings)
+        if self._stopped():
+            return  # stopped before it began
         self._set(mode=ALIGN, fault=None, notice=None)
         delivered = 0
         with contextlib.closing(s.acquire(files=0, scans=1)) as files:
@@ -291,6 +307,8 @@ class Station:
         with self._lock:
             self.settings = chosen
         s = self._configure(chosen)
+        if self._stopped():
+            return  # stopped before it began: nothing to keep
         background = self.background if kind == "sample" else None
         notice = None
         if kind == "sample" and background is None:
@@ -323,9 +341,7 @@ class Station:
                         self._publish("bands", json.dumps({
                             "type": "bands", "run": record["id"], "file": delivered,
                             "t_signal": received, "bands": _band_list(ratio)}))
-            with self._lock:
-                stopped = self._stop_asked
-            if stopped:
+            if self._stopped():
                 result = "stopped"
             self._check_ended(delivered, chosen["files"])
         except NadixqError as error:
@@ -371,9 +387,7 @@ class Station:
     def _check_ended(self, delivered: int, asked: int) -> None:
         """A run that ended before its count without a stop failed: the
         library's own error when it raised one, this otherwise."""
-        with self._lock:
-            stopped = self._stop_asked
-        if stopped or (asked and delivered >= asked):
+        if self._stopped() or (asked and delivered >= asked):
             return
         raise _RunEnded(delivered, asked)
 
