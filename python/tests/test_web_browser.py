@@ -17,6 +17,10 @@ try:
     HAVE_AIOHTTP = True
 except ImportError:
     HAVE_AIOHTTP = False
+try:
+    from selenium.webdriver.support.ui import Select
+except ImportError:
+    Select = None
 
 VENDOR = os.path.join(os.path.dirname(nadixq.__file__), "web", "static", "vendor",
                       "uPlot.esm.js")
@@ -106,7 +110,6 @@ class BrowserTest(unittest.TestCase):
         for name, value in settings.items():
             field = self.element('#settings [name="%s"]' % name)
             if field.tag_name == "select":
-                from selenium.webdriver.support.ui import Select
                 Select(field).select_by_visible_text(str(value))
             else:
                 field.clear()
@@ -157,6 +160,11 @@ class BrowserTest(unittest.TestCase):
         pixels = self.browser.execute_script(COUNT_SERIES_PIXELS, "#ratio", *SERIES_RGB)
         self.assertGreater(pixels, 200)
         self.screenshot("measure")
+        Select(self.element("#ratio-kind")).select_by_value("transmittance")
+        self.assertEqual(self.text("#ratio .u-title"), "transmittance")
+        self.until(lambda: self.browser.execute_script(COUNT_SERIES_PIXELS, "#ratio",
+                                                       *SERIES_RGB) > 200, "transmittance drawn")
+        Select(self.element("#ratio-kind")).select_by_value("absorbance")
 
         # Stop ends a run that would go on until stopped.
         self.set_settings(files=0)

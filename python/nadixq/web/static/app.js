@@ -46,10 +46,7 @@ function makePlots() {
     title: "single beam", x: "wavenumber / cm⁻¹", y: "intensity", ir: true, cursor: true,
     series: ["this file", "background"], drawn: () => noteDrawn("measure"),
   });
-  plots.ratio = new Plot($("#ratio"), {
-    title: "absorbance", x: "wavenumber / cm⁻¹", y: "absorbance", ir: true, cursor: true,
-    series: ["absorbance"], draw: labelBands,
-  });
+  makeRatioPlot("absorbance");
 }
 
 // Align -----------------------------------------------------------------------
@@ -113,6 +110,15 @@ function drawAlign(frame) {
 }
 
 // Measure ---------------------------------------------------------------------
+
+// The absorbance, or the transmittance, against the background.
+function makeRatioPlot(kind) {
+  if (plots.ratio) plots.ratio.destroy();
+  plots.ratio = new Plot($("#ratio"), {
+    title: kind, x: "wavenumber / cm⁻¹", y: kind, ir: true, cursor: true,
+    series: [kind], draw: labelBands,
+  });
+}
 
 function ratioKind() {
   return $("#ratio-kind").value;
@@ -339,7 +345,7 @@ function start() {
   }
   $("#settings").addEventListener("input", () => { formEdited = true; });
   $("#ratio-kind").addEventListener("change", () => {
-    plots.ratio.uplot.setSeries(1, { label: ratioKind() });
+    makeRatioPlot(ratioKind());
     if (lastMeasure) drawMeasure(lastMeasure);
   });
   $("#reopen").addEventListener("click", () => act("/api/open"));

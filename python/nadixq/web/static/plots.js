@@ -35,7 +35,13 @@ export class Plot {
         }],
       },
     }, data, element);
-    window.addEventListener("resize", () => this.resize());
+    this.onResize = () => this.resize();
+    window.addEventListener("resize", this.onResize);
+  }
+
+  destroy() {
+    window.removeEventListener("resize", this.onResize);
+    this.uplot.destroy();
   }
 
   resize() {
