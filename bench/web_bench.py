@@ -90,6 +90,7 @@ def measure(seconds):
         share = stats("serverShare")[skipped:]
         cpu_ms = stats("serverCpu")[skipped:]
         bands = stats("bandsLatency")[skipped:]
+        page = stats("pageShare")[skipped:]
         post(base, "/api/stop", {})
         wait_idle(base)
         points_latency = status(base)["points"]
@@ -107,7 +108,7 @@ def measure(seconds):
         cpu_share = 100.0 * (cpu_seconds(server.process.pid) - cpu) / elapsed
         points_align = status(base)["points"]
         post(base, "/api/stop", {})
-        return {"latency": latency, "share": share, "cpu_ms": cpu_ms, "bands": bands, "load": os.getloadavg()[0],
+        return {"latency": latency, "share": share, "cpu_ms": cpu_ms, "bands": bands, "page": page, "load": os.getloadavg()[0],
                 "latency_points": points_latency, "rate": rate,
                 "cpu": cpu_share, "align_points": points_align, "seconds": seconds}
     finally:
@@ -149,12 +150,13 @@ def section(result):
         "uPlot's draw hook of the single-beam plot, both on the server's clock; the frame "
         "holds the file's single beam, the background's and the absorbance. Of it, the "
         "server's own work (the spectrum, the absorbance, the frame) took a median of %.1f ms, "
-        "%.1f ms of it processor time; the rest is the WebSocket, the page's decoding and the "
-        "drawing. The band list follows in a message of its own (the band search is the "
+        "%.1f ms of it processor time; the page's, from the frame's arrival to its plot drawn, "
+        "%.1f ms; the rest is the WebSocket between them. The band list follows in a message of its own (the band search is the "
         "slowest step): shown a median of %.1f ms after the signal (p99 %.1f ms). Load "
         "average (1 min) at the end: %.2f on %d processors; where it exceeds them, the server "
         "and the browser wait for a processor and the wall-clock figures grow with it." % (
             statistics.median(result["share"]), statistics.median(result["cpu_ms"]),
+            statistics.median(result["page"]),
             statistics.median(result["bands"]), percentile(result["bands"], 0.99),
             result["load"], os.cpu_count()),
         ""]

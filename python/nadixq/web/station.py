@@ -362,7 +362,6 @@ class Station:
                        ) -> Tuple[bytes, Optional[Spectrum]]:
         """The frame of a file's spectra, and its absorbance when it has one."""
         single = spectrum(values)
-        shown = (single.wavenumber >= SHOWN_RANGE[0]) & (single.wavenumber <= SHOWN_RANGE[1])
         arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]] = [("single", single.values)]
         ratio = None
         if background is not None and len(background["spectrum"]) != len(single):
@@ -371,7 +370,6 @@ class Station:
                              "the sample shows its single beam only")
         if background is not None:
             ratio = absorbance(single, background["spectrum"])
-            shown &= numpy.isfinite(ratio.values)
             arrays += [("background", background["spectrum"].values),
                        ("absorbance", ratio.values)]
         header = {"type": "measure", "kind": kind, "run": run_id, "file": index,
@@ -380,9 +378,7 @@ class Station:
                   # of t_sent - t_signal that is the server's own work.
                   "cpu_ms": 1000.0 * (time.thread_time() - cpu),
                   "background": background["id"] if background else None, "bands": None}
-        arrays = [("wavenumber", single.wavenumber[shown])] + [
-            (name, array[shown]) for name, array in arrays]
-        return frames.encode(header, arrays), ratio
+        return _spectra_frame(header, single, arrays, ratio), ratio
 
     def _check_ended(self, delivered: int, asked: int) -> None:
         """A run that ended before its count without a stop failed: the
@@ -410,18 +406,33 @@ def run_frame(store: RunStore, run_id: str) -> Optional[bytes]:
     if shown is None:
         return None
     record, single, background, ratio = shown
-    inside = (single.wavenumber >= SHOWN_RANGE[0]) & (single.wavenumber <= SHOWN_RANGE[1])
     arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]] = [("single", single.values)]
     bands: List[List[float]] = []
     if ratio is not None and background is not None:
-        inside &= numpy.isfinite(ratio.values)
         bands = _band_list(ratio)
         arrays += [("background", background.values), ("absorbance", ratio.values)]
     header = {"type": "measure", "kind": record["kind"], "run": run_id, "file": record["files"],
               "kept": True, "t_signal": None, "resolution": single.resolution,
               "background": record.get("background"), "bands": bands}
-    return frames.encode(header, [("wavenumber", single.wavenumber[inside])] +
-                         [(name, array[inside]) for name, array in arrays])
+    return _spectra_frame(header, single, arrays, ratio)
+
+
+def _spectra_frame(header: Dict[str, Any], single: Spectrum,
+                   arrays: List[Tuple[str, numpy.typing.NDArray[numpy.float64]]],
+                   ratio: Optional[Spectrum]) -> bytes:
+    """A frame of spectra on the single beam's axis, over the shown range
+    (narrowed to where the ratio is finite). The axis is even: it goes as
+    its first value, step and length, not as an array."""
+    wavenumber = single.wavenumber
+    keep = (wavenumber >= SHOWN_RANGE[0]) & (wavenumber <= SHOWN_RANGE[1])
+    if ratio is not None:
+        keep &= numpy.isfinite(ratio.values)
+    where = numpy.flatnonzero(keep)
+    start, stop = (int(where[0]), int(where[-1]) + 1) if where.size else (0, 0)
+    step = float(wavenumber[1] - wavenumber[0]) if wavenumber.size > 1 else 0.0
+    first = float(wavenumber[start]) if stop > start else 0.0
+    header = dict(header, axis={"first": first, "step": step, "length": stop - start})
+    return frames.encode(header, [(name, array[start:stop]) for name, array in arrays])
 
 
 def _band_list(ratio: Spectrum) -> List[List[float]]:

@@ -10,7 +10,7 @@ const HISTORY_SECONDS = 60;
 // file's co-add signal to its frame drawn, in ms on the server's clock.
 // Of that delay, the server's share (the file reaching it to the frame sent).
 const stats = { alignDrawn: 0, measureDrawn: 0, latency: [], alignLatency: [], serverShare: [],
-  serverCpu: [], bandsLatency: [] };
+  serverCpu: [], bandsLatency: [], pageShare: [] };
 window.nadixqStats = stats;
 
 let status = null;
@@ -70,6 +70,7 @@ function noteDrawn(kind) {
   if (kind === "measure" && stats.serverShare.length < 100000) {
     stats.serverShare.push(frame.header.t_sent - signal);
     stats.serverCpu.push(frame.header.cpu_ms);
+    stats.pageShare.push(clientNow() - frame.received);
   }
   if (kind === "align") stats.alignDrawn++;
   else stats.measureDrawn++;

@@ -10,7 +10,21 @@ export function decodeFrame(buffer) {
   for (const entry of header.arrays) {
     arrays[entry.name] = new Float32Array(buffer, base + entry.offset, entry.length);
   }
+  if (header.axis) arrays.wavenumber = evenAxis(header.axis);
   return { header, arrays };
+}
+
+// An even axis sent as its first value, step and length; the last one made
+// is kept, as the frames of a run share it.
+let lastAxis = { key: "", values: new Float64Array(0) };
+function evenAxis({ first, step, length }) {
+  const key = `${first}:${step}:${length}`;
+  if (lastAxis.key !== key) {
+    const values = new Float64Array(length);
+    for (let i = 0; i < length; i++) values[i] = first + i * step;
+    lastAxis = { key, values };
+  }
+  return lastAxis.values;
 }
 
 // Milliseconds since 1970 on this machine's clock, to the microsecond.
@@ -48,7 +62,9 @@ export class Connection {
     };
     ws.onmessage = (event) => {
       if (typeof event.data !== "string") {
-        this.onFrame(decodeFrame(event.data));
+        const frame = decodeFrame(event.data);
+        frame.received = clientNow();
+        this.onFrame(frame);
         return;
       }
       const message = JSON.parse(event.data);
