@@ -26,8 +26,10 @@ class ServerProcess:
         env.update(environment or {})
         command = list(prefix) + [PYTHON, "-m", "nadixq", "serve", "--data", self.data] + \
             list(arguments)
+        # In a folder of its own: the library writes its log file into the
+        # working folder, which other tests' processes share.
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True, env=env)
+                                        text=True, env=env, cwd=self.folder)
         self.lines = []
         self.errors = []
         self._address = threading.Event()
