@@ -19,6 +19,8 @@ have_pkg python3-numpy || need+=(python3-numpy)
 have_pkg python3-matplotlib || need+=(python3-matplotlib)
 have_pkg python3-pip || need+=(python3-pip)
 have_pkg python3-venv || need+=(python3-venv)
+# mypy checks the Python package's type hints (python_typing).
+have_pkg python3-mypy || need+=(python3-mypy)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
 # The web view: its server, and the headless browser its tests drive.

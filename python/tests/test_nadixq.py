@@ -4,6 +4,7 @@ import array
 import ctypes
 import datetime
 import os
+import resource
 import struct
 import tempfile
 import time
@@ -119,6 +120,34 @@ class SimulatedRun(unittest.TestCase):
         self.assertTrue(read.x_is_point_index)
         numpy.testing.assert_array_equal(read.x, numpy.arange(POINTS))
         self.assertEqual(read.sampling_wavenumber, nadixq.SAMPLING_WAVENUMBER)
+
+    def test_a_run_of_gigabytes_opens_in_constant_memory(self):
+        # A continuous run's file passes 4 GiB: a sparse one of 1.1 million
+        # subfiles of 1024 points, of which only the header and one subfile
+        # hold data, opens without reading it, and subfiles are read lazily.
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "long.spc")
+            self.s.stream_to_disk(path)
+            self._files_of_run()
+            self.s.stop()
+            count = 1100000
+            size = SPC_MAIN_HEADER + count * (SPC_SUBFILE_HEADER + 4 * POINTS)
+            with open(path, "r+b") as spc:
+                first = spc.read(SPC_MAIN_HEADER + SPC_SUBFILE_HEADER + 4 * POINTS)
+                spc.seek(24)
+                spc.write(struct.pack("<I", count))
+                spc.truncate(size)
+            before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+            with nadixq.spc.read(path) as run:
+                self.assertEqual((len(run), run.y.shape, run.trailing_bytes),
+                                 (count, (count, POINTS), 0))
+                numpy.testing.assert_array_equal(
+                    run.subfiles[0].values,
+                    numpy.frombuffer(first, "<f4", offset=SPC_MAIN_HEADER + SPC_SUBFILE_HEADER))
+                self.assertFalse(numpy.any(run.subfiles[-1].values))
+                self.assertEqual(run.subfiles[-1].index, 0)
+            grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+            self.assertLess(grown_kib, 64 * 1024, "%d KiB for a %d-byte file" % (grown_kib, size))
 
     def test_get_data_hands_out_the_array_the_library_filled(self):
         self.s.start()
