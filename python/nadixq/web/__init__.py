@@ -64,6 +64,10 @@ def serve(options: argparse.Namespace) -> int:
     except InstrumentLockedError as error:
         print("nadixq: %s" % error, file=sys.stderr)
         return 1
+    # The station's thread computes in Python between files (the band
+    # search above all); the event loop, which sends the frames, gets the
+    # interpreter back from it within a millisecond rather than five.
+    sys.setswitchinterval(0.001)
     try:
         return asyncio.run(_serve(options, token))
     except OSError as error:
