@@ -146,8 +146,13 @@ class BrowserTest(unittest.TestCase):
 
         # Measure: a background, then the polystyrene film against it.
         self.show("measure")
+        self.assertIn("no background", self.text("#background-age"))
+        self.set_settings(scans=0)
+        self.click("#sample")
+        self.until(lambda: "scans must be 1 to" in self.text("#form-error"), "the refusal shown")
         self.set_settings(resolution=4, scans=8, files=1, gain=1)
         self.measure("background")
+        self.assertEqual(self.text("#form-error"), "")
         self.until(lambda: "old" in self.text("#background-age"), "the background's age")
         sample = self.measure("sample")
         self.until(lambda: self.text("#shown-run").startswith("sample %s" % sample[0]),
