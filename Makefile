@@ -13,8 +13,8 @@ SOAK_SECONDS       ?= 600
 CHECK_FUZZ_SECONDS ?= 20
 CHECK_SOAK_SECONDS ?= 60
 
-.PHONY: all deps configure build check check-tsan check-asan fuzz soak demo bench install package \
-	format clean
+.PHONY: all deps configure build check check-tsan check-asan fuzz soak demo serve bench install \
+	package format clean
 
 all: build
 
@@ -73,9 +73,14 @@ soak: build
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
+# The web view on the simulated instrument of the build, at http://127.0.0.1:8650/.
+serve: build
+	NADIXQ_LIBRARY=$(CURDIR)/$(BUILD)/libnadixq.so PYTHONPATH=$(CURDIR)/python \
+	  /usr/bin/python3 -m nadixq serve
+
 # Builds only what the benchmarks need, runs them and writes bench/RESULTS.md.
 bench: configure
-	cmake --build $(BUILD) -j $(JOBS) --target nadixq_benchmarks
+	cmake --build $(BUILD) -j $(JOBS) --target nadixq_benchmarks nadixq_web_assets
 	@bash scripts/bench.sh $(BUILD)
 
 install: build

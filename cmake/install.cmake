@@ -52,8 +52,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
 if(NOT WIN32)
   set(NADIXQ_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
       "Where the Python package goes, relative to the prefix")
+  # The web view's npm lockfile served the build only: its page and the
+  # plotting library fetched with it are in web/static.
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/nadixq DESTINATION ${NADIXQ_PYTHON_INSTALL_DIR}
-          PATTERN __pycache__ EXCLUDE)
+          PATTERN __pycache__ EXCLUDE PATTERN npm EXCLUDE)
 endif()
 
 # CMake package.

@@ -71,4 +71,8 @@ GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4194304:glibc.malloc.trim_threshold=6
   "$python" "$root/bench/report.py" --json-dir "$out" --library "$build/libnadixq.so" \
   --build "$build" --out "$root/bench/RESULTS.md" --load-before "$load_before" \
   --steal "$steal" --seconds "$((SECONDS - start))"
+# The web view's latency and Align figures, as RESULTS.md's last section.
+echo "timing the web view" >&2
+NADIXQ_LIBRARY="$build/libnadixq.so" PYTHONPATH="$root/python" \
+  "$python" "$root/bench/web_bench.py" --out "$root/bench/RESULTS.md"
 echo "make bench took $((SECONDS - start)) s; the table is in bench/RESULTS.md" >&2

@@ -55,6 +55,9 @@ build_and_run() {
   local pythonpath
   pythonpath=$(find "$prefix" -type d -path '*/python3/dist-packages' | head -n 1)
   [ -n "$pythonpath" ] || fail "no Python package under $prefix"
+  for file in index.html app.js vendor/uPlot.esm.js; do
+    [ -f "$pythonpath/nadixq/web/static/$file" ] || fail "the web view has no $file under $prefix"
+  done
   (cd "$scratch" && LD_LIBRARY_PATH="$libdir" PYTHONPATH="$pythonpath" "$python" -c '
 import nadixq, nadixq._library
 library = nadixq._library.library()

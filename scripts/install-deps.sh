@@ -26,6 +26,11 @@ have_cmd mono || need+=(mono-runtime)
 have_pkg python3-mypy || need+=(python3-mypy)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
+# The web view: its server, and the headless browser its tests drive.
+have_pkg python3-aiohttp || need+=(python3-aiohttp)
+have_pkg python3-selenium || need+=(python3-selenium)
+have_pkg chromium || need+=(chromium)
+have_pkg chromium-driver || need+=(chromium-driver)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do
   have_pkg "$pkg" || need+=("$pkg")
 done

@@ -6,6 +6,7 @@
               spectrum, writes it as JCAMP-DX and prints its bands
     plot      draws a run: the interferogram's centre burst, the single-beam
               spectra and the absorbance with its bands labelled (PNG)
+    serve     serves the instrument's live view to a browser (nadixq.web)
 
 A subcommand is a function that adds its parser to the subparsers it is
 given and sets the parser's `handler` (a function of the parsed options
@@ -332,7 +333,15 @@ def _positive_int(text: str) -> int:
     return value
 
 
-SUBCOMMANDS: List[Callable[[Any], None]] = [_add_acquire, _add_spectrum_and_plot]
+def _add_serve(commands: Any) -> None:
+    from . import web
+    serve = commands.add_parser("serve", help="serve the instrument's live view to a browser",
+                                description=web.__doc__.split("\n")[0] if web.__doc__ else None)
+    web.add_arguments(serve)
+    serve.set_defaults(handler=web.serve)
+
+
+SUBCOMMANDS: List[Callable[[Any], None]] = [_add_acquire, _add_spectrum_and_plot, _add_serve]
 
 if __name__ == "__main__":
     sys.exit(main())
