@@ -92,3 +92,6 @@ if(MINGW)
   # system DLLs only.
   target_link_options(nadixq PRIVATE -static)
 endif()
+
+include(${PROJECT_SOURCE_DIR}/cmake/version-resource.cmake)
+nadixq_version_resource(nadixq "nadixq data-acquisition library of the FTIR spectrometer")
