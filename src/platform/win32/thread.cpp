@@ -21,7 +21,7 @@
 // first, then only drops its own reference: the DLL stays mapped while its
 // thread runs, a LoadLibrary gets the same instance back (the run, its
 // settings and its instrument), and the DLL leaves when the last of the host
-// and the thread lets go of it, whichever comes last.
+// and the thread lets go of it.
 #include <new>
 
 #include "platform/platform.h"
@@ -88,9 +88,14 @@ Thread CreateThread(ThreadEntry entry, void* argument) {
     // Without a reference (the system refused one) the thread still runs, as
     // it would have without this protection.
     HMODULE module = ReferenceOwnModule();
-    auto* start = new (std::nothrow) StartBlock{entry, argument, module};
-    HANDLE thread =
-        start != nullptr ? ::CreateThread(nullptr, 0, &ThreadStart, start, 0, nullptr) : nullptr;
+    HANDLE thread = nullptr;
+    auto* start = new (std::nothrow) StartBlock;
+    if (start != nullptr) {
+        start->entry = entry;
+        start->argument = argument;
+        start->module = module;
+        thread = ::CreateThread(nullptr, 0, &ThreadStart, start, 0, nullptr);
+    }
     if (thread == nullptr) {
         delete start;
         if (module != nullptr) ::FreeLibrary(module);
