@@ -21,9 +21,16 @@ endif()
 if(WIN32 AND NADIXQ_SIM)
   # Says in the install tree what this DLL is.
   install(FILES ${PROJECT_SOURCE_DIR}/cmake/SIMULATOR.txt DESTINATION .)
+elseif(WIN32)
+  # The Windows host developer's guide at the top of the tree (and of the
+  # zip), and the C host it describes.
+  install(FILES ${PROJECT_SOURCE_DIR}/README-Windows.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/windows-c-host/host.c DESTINATION examples)
 endif()
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT MSVC)
-  install(FILES ${NADIXQ_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME nadixq.def)
+  # The exports as hosts' import libraries name them (not the DLL's own
+  # module-definition file, whose symbols are the library's).
+  install(FILES ${NADIXQ_HOST_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME nadixq.def)
   if(NADIXQ_MSVC_IMPORT_LIBRARY)
     install(FILES ${NADIXQ_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
   endif()
@@ -98,7 +105,9 @@ if(WIN32)
   else()
     set(CPACK_PACKAGE_FILE_NAME nadixq-${PROJECT_VERSION}-win64)
   endif()
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # Everything in one folder named like the zip, so that unpacking it
+  # beside other things makes one folder.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   # The simulator flavour of the DLL, built in a folder of its own, goes
   # into simulator/ of the same zip.
   set(NADIXQ_PACKAGE_SIMULATOR_BUILD "" CACHE PATH

@@ -38,7 +38,21 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(def_head "LIBRARY nadixq.dll\nEXPORTS\n")
   set(msvc_def "${def_head}")
   set(gnu_import_def "${def_head}")
-  set(msvc_import_def "${def_head}")
+  # The one hosts get as lib/nadixq.def, hence the words at its head.
+  string(CONCAT msvc_import_def
+    "; nadixq.dll, 32-bit: its exports as a host compiled with nadixq.h asks for\n"
+    "; them: each __stdcall function with its @N (the bytes of its arguments), the\n"
+    "; processing functions under their 32-bit Microsoft C++ names.\n"
+    ";\n"
+    "; Link with the import libraries beside this file: nadixq.lib (Visual Studio,\n"
+    "; clang-cl, lld-link) or libnadixq.dll.a (MinGW). Microsoft's lib.exe /DEF\n"
+    "; cannot make a working import library for this DLL: the DLL exports the\n"
+    "; spectrometer_ names without the @N, and lib.exe can only import the name\n"
+    "; as written, so a host then fails to link (__imp__spectrometer_open@4) or to\n"
+    "; load. A tool that drops the @N from each import name can; nadixq.lib is\n"
+    "; made from this file so:\n"
+    ";     llvm-dlltool -m i386 -k -d nadixq.def -l nadixq.lib\n"
+    "${def_head}")
   foreach(line IN LISTS def_exports)
     string(REGEX REPLACE "^[ \t]+([^ \t]+) = ([^ \t]+)$" "\\1;\\2" pair "${line}")
     list(GET pair 0 exported)
@@ -73,10 +87,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # nadixq.lib for MSVC hosts, in MSVC's format, where llvm-dlltool is
     # installed. GNU ld does not read the aliases that the GCC names would
     # need in that format, so each compiler family keeps its own file.
+    set(msvc_import_def_file ${CMAKE_CURRENT_BINARY_DIR}/nadixq_msvc_import.def)
+    file(WRITE ${msvc_import_def_file} "${msvc_import_def}")
+    set(NADIXQ_HOST_DEF ${msvc_import_def_file})
     find_program(NADIXQ_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 llvm-dlltool-15)
     if(NADIXQ_LLVM_DLLTOOL)
-      set(msvc_import_def_file ${CMAKE_CURRENT_BINARY_DIR}/nadixq_msvc_import.def)
-      file(WRITE ${msvc_import_def_file} "${msvc_import_def}")
       set(NADIXQ_MSVC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/nadixq.lib)
       add_custom_command(TARGET nadixq POST_BUILD
         COMMAND ${NADIXQ_LLVM_DLLTOOL} -m i386 -k -d ${msvc_import_def_file}
@@ -92,3 +107,6 @@ if(MINGW)
   # system DLLs only.
   target_link_options(nadixq PRIVATE -static)
 endif()
+
+include(${PROJECT_SOURCE_DIR}/cmake/version-resource.cmake)
+nadixq_version_resource(nadixq "nadixq data-acquisition library of the FTIR spectrometer")

@@ -110,12 +110,18 @@ version=$(sed -n 's/^project(nadixq VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 debroot="$scratch/debroot"
 dpkg -x "dist/nadixq_${version}_amd64.deb" "$debroot"
 build_and_run "$debroot/usr" "$debroot/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
-expect_files=(bin/nadixq.dll lib/libnadixq.dll.a lib/nadixq.lib lib/nadixq.def
-  include/nadixq/nadixq.h share/doc/nadixq/README.md simulator/bin/nadixq.dll
-  simulator/include/nadixq/nadixq_sim.h simulator/SIMULATOR.txt)
+expect_files=(README-Windows.md examples/host.c bin/nadixq.dll bin/nadixq-acquire.exe
+  lib/libnadixq.dll.a lib/nadixq.lib lib/nadixq.def include/nadixq/nadixq.h
+  share/doc/nadixq/README.md simulator/bin/nadixq.dll simulator/include/nadixq/nadixq_sim.h
+  simulator/SIMULATOR.txt)
 listing=$(unzip -Z1 "dist/nadixq-${version}-win32.zip")
+# One folder named like the zip holds everything.
+top="nadixq-${version}-win32/"
+if grep -qv "^$top" <<<"$listing"; then
+  fail "the Windows zip has entries outside $top: $(grep -v "^$top" <<<"$listing" | head -n 3 | tr '\n' ' ')"
+fi
 for file in "${expect_files[@]}"; do
-  grep -qx "$file" <<<"$listing" || fail "the Windows zip has no $file"
+  grep -qx "$top$file" <<<"$listing" || fail "the Windows zip has no $top$file"
 done
-echo "the Windows zip has the production DLL, its import libraries, .def, header, README and simulator/"
+echo "the Windows zip has $top with README-Windows.md, the production DLL, its import libraries, .def, header, example and simulator/"
 step "passed"

@@ -28,7 +28,7 @@ BUILD_WIN32_SIM=$(absolute "${BUILD_WIN32_SIM:-build-win32-sim}")
 BUILD_WIN64=$(absolute "${BUILD_WIN64:-build-win64}")
 BUILD_WIN64_SIM=$(absolute "${BUILD_WIN64_SIM:-build-win64-sim}")
 
-NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest clang lld llvm" \
+NADIXQ_EXTRA_PACKAGES="${NADIXQ_EXTRA_PACKAGES:-} g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest clang lld llvm xvfb python3-pefile" \
   bash scripts/install-deps.sh
 
 step() { printf '\n== windows-check: %s\n' "$*"; }

@@ -58,6 +58,12 @@ using ThreadEntry = uint32_t (*)(void* argument);
 
 // Creates a runnable thread that calls entry(argument); the entry's result is
 // the thread's exit code. Returns null when the thread could not be created.
+// The library stays in memory while the thread runs, whatever the host
+// unloads meanwhile: on Windows the thread holds a reference on the module,
+// taken here and given back as it ends (FreeLibraryAndExitThread), so the DLL
+// leaves with the last of the host's and the thread's references; on POSIX,
+// where a thread cannot give back its own reference safely, the first thread
+// makes the shared object resident until the process exits.
 Thread CreateThread(ThreadEntry entry, void* argument);
 // Raises the thread above the normal threads: THREAD_PRIORITY_TIME_CRITICAL
 // on Windows, the highest level of the normal priority classes; on POSIX the

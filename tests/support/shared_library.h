@@ -29,6 +29,14 @@ class SharedLibrary {
     // The export of that name, or null.
     void* Symbol(const char* name) const;
 
+    // Whether the library at `path` is in the process's memory now (loaded
+    // by anyone, this object or the library itself).
+    static bool InMemory(const char* path);
+    // Whether the library leaves memory once the host has unloaded it and
+    // its last run has ended (Windows); false where a library that ever ran
+    // an acquisition stays resident until the process exits (POSIX).
+    static bool LeavesAfterARun();
+
   private:
     void* _handle = nullptr;
     std::string _error;

@@ -24,4 +24,15 @@ void* SharedLibrary::Symbol(const char* name) const {
     return _handle != nullptr ? dlsym(_handle, name) : nullptr;
 }
 
+bool SharedLibrary::InMemory(const char* path) {
+    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (handle == nullptr) return false;
+    dlclose(handle);
+    return true;
+}
+
+bool SharedLibrary::LeavesAfterARun() {
+    return false;
+}
+
 }  // namespace nadixq::test

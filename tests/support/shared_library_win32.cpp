@@ -13,13 +13,22 @@ ProcessingExportNames ProcessingExports() {
     return {"_Z7FindZPDPdiiii", "_Z18BaselineCorrectIfgPdii", "_Z15GaussianApodizePdid"};
 }
 
-SharedLibrary::SharedLibrary(const char* path) {
-    // The build's paths are Unix paths; with Windows separators Wine finds
-    // them from the root of the current drive, which is the Unix file system.
+namespace {
+
+// The build's paths are Unix paths; with Windows separators Wine finds them
+// from the root of the current drive, which is the Unix file system.
+std::string WindowsPath(const char* path) {
     std::string windowsPath = path;
     for (char& c : windowsPath) {
         if (c == '/') c = '\\';
     }
+    return windowsPath;
+}
+
+}  // namespace
+
+SharedLibrary::SharedLibrary(const char* path) {
+    const std::string windowsPath = WindowsPath(path);
     HMODULE module = LoadLibraryA(windowsPath.c_str());
     if (module == nullptr) {
         _error = windowsPath + ": error " + std::to_string(GetLastError());
@@ -35,6 +44,14 @@ SharedLibrary::~SharedLibrary() {
 void* SharedLibrary::Symbol(const char* name) const {
     if (_handle == nullptr) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(_handle), name));
+}
+
+bool SharedLibrary::InMemory(const char* path) {
+    return GetModuleHandleA(WindowsPath(path).c_str()) != nullptr;
+}
+
+bool SharedLibrary::LeavesAfterARun() {
+    return true;
 }
 
 }  // namespace nadixq::test

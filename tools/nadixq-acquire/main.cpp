@@ -9,6 +9,7 @@
 #include "options.h"
 #include "progress_display.h"
 #include "run_events.h"
+#include "terminal_output.h"
 
 int main(int argc, char** argv) {
     acquire::Options options;
@@ -25,6 +26,6 @@ int main(int argc, char** argv) {
     // The display flushes every line, so lines reach a pipe or a log as they
     // happen, not at exit.
     acquire::CRunEvents events;
-    acquire::CProgressDisplay display(stdout, acquire::StdoutIsTerminal(), options.quiet);
+    acquire::CProgressDisplay display(stdout, acquire::StdoutTerminal(), options.quiet);
     return acquire::RunAcquisition(options, display, events);
 }

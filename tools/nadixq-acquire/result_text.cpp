@@ -3,7 +3,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+
+#include "system_text.h"
 
 namespace acquire {
 namespace {
@@ -76,9 +77,10 @@ std::string DescribeResult(Step step, int result, int model, const std::string& 
             return Format("opening model %d failed", model) + codeText;
         case Step::kStream:
             if (IsSystemError(code) && SystemError(code) != 0) {
-                // On this platform the library reports the C library's error.
-                return "cannot create the stream file " + path + ": " +
-                       std::strerror(static_cast<int>(SystemError(code))) + codeText;
+                const std::string text = FileErrorText(SystemError(code));
+                if (!text.empty()) {
+                    return "cannot create the stream file " + path + ": " + text + codeText;
+                }
             }
             if (code == 1) return "the streamed run did not start" + codeText;
             return "cannot create the stream file " + path + codeText;
@@ -113,6 +115,8 @@ std::string DescribeResult(Step step, int result, int model, const std::string& 
         return Format("%s refused, or its driver request failed", stepName) + codeText;
     }
     if (IsSystemError(code)) {
+        const std::string text = DriverErrorText(SystemError(code));
+        if (!text.empty()) return Format("%s failed: ", stepName) + text + codeText;
         return Format("%s failed with system error %u", stepName, SystemError(code)) + codeText;
     }
     return Format("%s failed", stepName) + codeText;

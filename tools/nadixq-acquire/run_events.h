@@ -43,7 +43,4 @@ class CRunEvents {
     std::unique_ptr<System> _system;
 };
 
-// Whether standard output is a terminal that can show the progress bar.
-bool StdoutIsTerminal();
-
 }  // namespace acquire

@@ -110,8 +110,4 @@ bool CRunEvents::Interrupted() {
     return _system->interrupted;
 }
 
-bool StdoutIsTerminal() {
-    return isatty(STDOUT_FILENO) == 1;
-}
-
 }  // namespace acquire

@@ -118,14 +118,4 @@ bool CRunEvents::Interrupted() {
            WaitForSingleObject(_system->interrupt, 0) == WAIT_OBJECT_0;
 }
 
-bool StdoutIsTerminal() {
-    // A console that takes the bar's escape sequences; a pipe, a file or an
-    // old console gets plain lines.
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (out == nullptr || out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return false;
-    constexpr DWORD kVirtualTerminalProcessing = 0x0004;
-    return SetConsoleMode(out, mode | kVirtualTerminalProcessing) != 0;
-}
-
 }  // namespace acquire

@@ -3,6 +3,17 @@
 // only end it there, where it holds no lock and is not half-way through a
 // store. The handle and the thread share their state, so either may be
 // released first.
+//
+// A thread runs the library's code, so the library must stay mapped while it
+// runs, even when the host dlcloses it during a run without closing the
+// instrument first. POSIX has no FreeLibraryAndExitThread: a thread that
+// gives back its own reference with dlclose would return into unmapped code.
+// So the first thread the library starts makes the library resident for the
+// rest of the process (a second dlopen of itself with RTLD_NODELETE): a host
+// that unloads during a run survives, a later dlopen gets the same instance
+// back (the run, its settings and its instrument), and a host that never ran
+// an acquisition still unloads the library completely.
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
@@ -63,6 +74,21 @@ ThreadState& StateOf(Thread thread) {
     return *static_cast<ThreadHandle*>(thread)->state;
 }
 
+void MakeLibraryResident() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Dl_info self{};
+        if (dladdr(reinterpret_cast<void*>(&ThreadRoutine), &self) == 0 ||
+            self.dli_fname == nullptr) {
+            return;
+        }
+        // RTLD_NOLOAD: only the object already in memory; in a program that
+        // has the library linked in there is none to pin, and no need to.
+        // The handle is kept for ever: closing it would only drop the count.
+        dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    });
+}
+
 void SleepFor(uint32_t milliseconds) {
     timespec request{static_cast<time_t>(milliseconds / 1000),
                      static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -73,6 +99,8 @@ void SleepFor(uint32_t milliseconds) {
 }  // namespace
 
 Thread CreateThread(ThreadEntry entry, void* argument) {
+    // Before the thread exists, so that no dlclose can come between.
+    MakeLibraryResident();
     auto handle = std::make_unique<ThreadHandle>();
     handle->state = std::make_shared<ThreadState>();
     handle->state->entry = entry;

@@ -13,6 +13,15 @@
 // its kill event still ends within one poll. A thread that never gets there
 // (blocked in a driver request that never returns) is not ended: the caller
 // sees it still running and keeps its objects alive for it.
+//
+// A thread also holds a reference on the module whose code it runs (this DLL,
+// or the program the library is linked into), taken before the thread exists
+// and given back by FreeLibraryAndExitThread as the thread's very last act.
+// A host that calls FreeLibrary during a run, without closing the instrument
+// first, then only drops its own reference: the DLL stays mapped while its
+// thread runs, a LoadLibrary gets the same instance back (the run, its
+// settings and its instrument), and the DLL leaves when the last of the host
+// and the thread lets go of it.
 #include <new>
 
 #include "platform/platform.h"
@@ -24,18 +33,43 @@ namespace {
 struct StartBlock {
     ThreadEntry entry;
     void* argument;
+    HMODULE module;  // the reference the thread gives back as it ends
 };
+
+// Set on a thread by the APC of TerminateThread; read only by that thread.
+thread_local bool t_endRequested = false;
+// The module reference of the running thread, for its way out.
+thread_local HMODULE t_module = nullptr;
+
+// Ends the calling thread of this layer. When the thread holds the last
+// reference, the module is unloaded inside this call, after which no code of
+// it runs: FreeLibraryAndExitThread returns into neither.
+[[noreturn]] void LeaveThread(DWORD code) {
+    HMODULE module = t_module;
+    if (module != nullptr) ::FreeLibraryAndExitThread(module, code);
+    ::ExitThread(code);
+}
+
+DWORD WINAPI ThreadStart(LPVOID raw);
+
+// A counted reference on the module that holds this code.
+HMODULE ReferenceOwnModule() {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&ThreadStart), &module)) {
+        return nullptr;
+    }
+    return module;
+}
 
 // The platform's entry takes the C calling convention, Win32's the standard
 // one (they differ on 32-bit Windows), hence this trampoline.
 DWORD WINAPI ThreadStart(LPVOID raw) {
     StartBlock start = *static_cast<StartBlock*>(raw);
     delete static_cast<StartBlock*>(raw);
-    return start.entry(start.argument);
+    t_module = start.module;
+    LeaveThread(start.entry(start.argument));
 }
-
-// Set on a thread by the APC of TerminateThread; read only by that thread.
-thread_local bool t_endRequested = false;
 
 void CALLBACK RequestEnd(ULONG_PTR) {
     t_endRequested = true;
@@ -49,10 +83,23 @@ bool HasEnded(HANDLE thread, DWORD timeoutMs) {
 
 Thread CreateThread(ThreadEntry entry, void* argument) {
     if (entry == nullptr) return nullptr;
-    auto* start = new (std::nothrow) StartBlock{entry, argument};
-    if (start == nullptr) return nullptr;
-    HANDLE thread = ::CreateThread(nullptr, 0, &ThreadStart, start, 0, nullptr);
-    if (thread == nullptr) delete start;
+    // Taken here, on the caller's thread, so that no FreeLibrary between this
+    // call and the thread's first instruction can unmap the code it starts in.
+    // Without a reference (the system refused one) the thread still runs, as
+    // it would have without this protection.
+    HMODULE module = ReferenceOwnModule();
+    HANDLE thread = nullptr;
+    auto* start = new (std::nothrow) StartBlock;
+    if (start != nullptr) {
+        start->entry = entry;
+        start->argument = argument;
+        start->module = module;
+        thread = ::CreateThread(nullptr, 0, &ThreadStart, start, 0, nullptr);
+    }
+    if (thread == nullptr) {
+        delete start;
+        if (module != nullptr) ::FreeLibrary(module);
+    }
     return thread;
 }
 
@@ -81,7 +128,7 @@ void PollSleep(uint32_t milliseconds) {
     // The exit code of a forced end is 0. The frames above are left without
     // their destructors running, as with TerminateThread; the worker's body
     // keeps nothing there that needs one.
-    if (t_endRequested) ::ExitThread(0);
+    if (t_endRequested) LeaveThread(0);
 }
 
 void TerminationPoint() {
