@@ -6,6 +6,7 @@
               spectrum, writes it as JCAMP-DX and prints its bands
     plot      draws a run: the interferogram's centre burst, the single-beam
               spectra and the absorbance with its bands labelled (PNG)
+    tango     runs the instrument as the Tango device server NadixqSpectrometer
 """
 
 import argparse
@@ -97,7 +98,24 @@ def _parser():
                              else "the PNG file to write (default: RUN.png)")
         _processing_options(command)
         command.set_defaults(handler=_spectrum if name == "spectrum" else _plot)
+
+    tango = commands.add_parser(
+        "tango", help="run the Tango device server NadixqSpectrometer",
+        description="Runs the Tango device server NadixqSpectrometer/INSTANCE (as the installed "
+                    "NadixqSpectrometer script does); the options after INSTANCE are Tango's, "
+                    "e.g. -nodb -port 45450 -dlist lab/ftir/1 without a database.")
+    tango.add_argument("instance", help="the server's instance name")
+    tango.add_argument("options", nargs=argparse.REMAINDER, help="Tango server options")
+    tango.set_defaults(handler=_tango)
     return parser
+
+
+def _tango(options):
+    try:
+        from . import tango
+    except ImportError as error:
+        raise ValueError("the Tango server needs PyTango (Debian: python3-tango): %s" % error)
+    return tango.main([options.instance] + options.options)
 
 
 def _processing_options(command):

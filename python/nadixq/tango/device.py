@@ -1,0 +1,531 @@
+"""The Tango device class NadixqSpectrometer: one instrument of the library
+as a device of a Tango control system, on PyTango's high-level API.
+
+The device opens the instrument of its Model property, initializes and
+calibrates it, and then runs acquisitions in a thread of their own (Start,
+TakeBackground, TakeSample). Every file of a run is streamed to an SPC file
+in DataDirectory, turned into its single-beam spectrum (and, for a sample,
+the absorbance against the stored background) and pushed to subscribed
+clients as change and archive events, with a data-ready event on
+Interferogram per file.
+"""
+
+import datetime
+import inspect
+import math
+import os
+import queue
+import threading
+import time
+
+import numpy
+import tango
+from tango import AttrQuality, AttrWriteType, DevState
+from tango.server import Device, attribute, command, device_property
+
+from .. import fourier, sim
+from ..errors import NadixqError
+from ..instrument import Spectrometer
+from ..processing import BASELINE_LINEAR, baseline_correct_ifg, find_zpd
+from . import faults
+from .run import Run
+
+# The longest interferogram (the finest setting's 30000 points, reported as
+# 32768) and the longest spectrum of it (zero filled twice).
+MAX_POINTS = 32768
+MAX_SPECTRUM = 2 * MAX_POINTS + 1
+
+# Tango's long: 32 bits (PyTango would make a Python int a 64-bit one).
+LONG = tango.DevLong
+LONG_MAX = 2 ** 31 - 1
+
+# Attributes whose changes are pushed as change and archive events.
+EVENT_ATTRIBUTES = ("FilesDone", "ScansDone", "Interferogram", "SingleBeam", "Absorbance",
+                    "PeakToPeak", "State")
+
+# A stop waits this long for the run's thread to hand its last file over.
+_STOP_JOIN_SECONDS = 5.0
+
+RUN, BACKGROUND, SAMPLE = "run", "background", "sample"
+
+# Queued in place of an attribute's name: the data-ready event of a file.
+DATA_READY = "<data ready>"
+
+_IDLE_STATES = (DevState.ON, DevState.ALARM)
+
+
+def _default_sampling_wavenumber():
+    parameters = inspect.signature(fourier.spectrum).parameters
+    for name in ("sampling_wavenumber", "laser_wavenumber"):
+        if name in parameters:
+            return float(parameters[name].default)
+    return fourier.HENE_WAVENUMBER
+
+
+def _spectrum(values, sampling_wavenumber):
+    if "sampling_wavenumber" in inspect.signature(fourier.spectrum).parameters:
+        return fourier.spectrum(values, sampling_wavenumber=sampling_wavenumber)
+    return fourier.spectrum(values, laser_wavenumber=sampling_wavenumber)
+
+
+def _zpd(ifg):
+    zpd = getattr(ifg, "zpd", None)
+    if zpd is not None:
+        return int(zpd)
+    work = numpy.array(ifg.values)
+    baseline_correct_ifg(work, BASELINE_LINEAR)
+    return find_zpd(work)
+
+
+def _file_name(device, kind):
+    stamp = datetime.datetime.now(datetime.timezone.utc)
+    # The device's name and the time to the millisecond: two devices writing
+    # into one folder, or two runs of one device, never pick the same name.
+    return "%s-%s%03dZ-%s.spc" % (device.replace("/", "_"), stamp.strftime("%Y%m%dT%H%M%S."),
+                                 stamp.microsecond // 1000, kind)
+
+
+class NadixqSpectrometer(Device):
+    """An FTIR spectrometer on the nadixq library."""
+
+    Model = device_property(dtype=int, default_value=1, doc="board model, 1 to 5")
+    SamplingWavenumber = device_property(
+        dtype=float, default_value=_default_sampling_wavenumber(),
+        doc="sampling wavenumber of the interferogram in cm-1: the spectrum's axis")
+    DataDirectory = device_property(
+        dtype=str, default_value="./nadixq-runs",
+        doc="folder the runs are streamed to as SPC files (relative: to the server's "
+            "working directory)")
+    BackgroundMaxAge = device_property(
+        dtype=float, default_value=0.0,
+        doc="seconds after which a stored background sets the state ALARM (0: never)")
+
+    # Lifecycle ---------------------------------------------------------------
+
+    def init_device(self):
+        Device.init_device(self)
+        self._lock = threading.RLock()
+        self._spectrometer = None
+        self._run = None
+        self._alarm_timer = None
+        self._settings = getattr(self, "_settings", {})
+        self._clear_results()
+        for name in EVENT_ATTRIBUTES:
+            self.set_change_event(name, True, False)
+            self.set_archive_event(name, True, False)
+        self.set_data_ready_event("Interferogram", True)
+        self._directory = os.path.abspath(self.DataDirectory)
+        self._events = queue.Queue()
+        threading.Thread(target=self._push_events, args=(self._events,),
+                         name="nadixq events", daemon=True).start()
+        self._set_state(DevState.OFF, "the instrument is not open")
+        try:
+            self._spectrometer = Spectrometer(self.Model)
+            for name, value in self._settings.items():
+                setattr(self._spectrometer, name, value)
+            self._prepare()
+        except Exception as error:
+            self._fail("opening model %d: %s" % (self.Model, faults.describe(error)))
+            return
+        self._settle()
+
+    def delete_device(self):
+        run = self._run
+        if run is not None:
+            run.stop(_STOP_JOIN_SECONDS)
+        if self._alarm_timer is not None:
+            self._alarm_timer.cancel()
+        if self._spectrometer is not None:
+            self._spectrometer.close()
+            self._spectrometer = None
+        self._events.put(None)
+
+    def _clear_results(self):
+        empty = numpy.zeros(0)
+        self._files_done = 0
+        self._scans_done = 0
+        self._interferogram = empty
+        self._zpd_index = 0
+        self._peak_to_peak = 0.0
+        self._wavenumber = empty
+        self._single_beam = empty
+        self._absorbance = empty
+        self._last_file_time = 0.0
+        self._run_file = ""
+        self._background = None  # the stored background's Spectrum
+        self._background_files = 0
+        self._background_sum = None
+        self._background_time = None  # s since 1970 of its last file
+
+    def _prepare(self):
+        """Sends the settings to the board and calibrates it."""
+        self._spectrometer.initialize()
+        self._spectrometer.calibrate()
+        self._prepared_for = self._board_settings()
+
+    def _board_settings(self):
+        return (self._spectrometer.points, self._spectrometer.gain)
+
+    # State -------------------------------------------------------------------
+
+    def _set_state(self, state, status):
+        with self._lock:
+            changed = state != self.get_state()
+            self.set_state(state)
+            self.set_status(status)
+        if changed:
+            self._push("State", state)
+
+    def _push(self, name, value, quality=None):
+        """Queues the change and archive events of `name` (and, for
+        Interferogram, the data-ready event with `value` as its counter)."""
+        self._events.put((name, value, quality, time.time()))
+
+    def _push_events(self, events):
+        # PyTango pushes an event under the device's monitor, which a command
+        # holds while it runs: a thread of its own pushes them, in order, so
+        # that the run's thread never waits for a command (a Stop waiting for
+        # the run's last file would otherwise wait for itself).
+        for name, value, quality, stamp in iter(events.get, None):
+            try:
+                if name == DATA_READY:
+                    self.push_data_ready_event("Interferogram", value)
+                elif quality is None:
+                    self.push_change_event(name, value)
+                    self.push_archive_event(name, value)
+                else:
+                    self.push_change_event(name, value, stamp, quality)
+                    self.push_archive_event(name, value, stamp, quality)
+            except tango.DevFailed as error:
+                self.warn_stream("event of %s not pushed: %s" % (
+                    name, error.args[0].desc if error.args else error))
+
+    def _fail(self, text):
+        self.error_stream(text)
+        self._set_state(DevState.FAULT, text)
+
+    def _background_age(self):
+        if self._background_time is None:
+            return None
+        return max(0.0, time.time() - self._background_time)
+
+    def _settle(self, note=None):
+        """ON or ALARM after a run, by the background's age."""
+        age = self._background_age()
+        limit = self.BackgroundMaxAge
+        if limit > 0 and age is not None and age > limit:
+            text = "the background is %.0f s old, more than %g s" % (age, limit)
+            state = DevState.ALARM
+        else:
+            text = "the instrument is ready"
+            state = DevState.ON
+            if limit > 0 and age is not None:
+                # Wake up when it grows too old, so that the state changes
+                # (and its event goes out) without a client asking.
+                self._arm_alarm(limit - age)
+        if note:
+            text = "%s; %s" % (text, note)
+        self._set_state(state, text)
+
+    def _arm_alarm(self, seconds):
+        if self._alarm_timer is not None:
+            self._alarm_timer.cancel()
+        self._alarm_timer = threading.Timer(seconds + 0.01, self._alarm_due)
+        self._alarm_timer.daemon = True
+        self._alarm_timer.start()
+
+    def _alarm_due(self):
+        with self._lock:
+            if self.get_state() == DevState.ON:
+                self._settle()
+
+    def _check_idle(self, what):
+        state = self.get_state()
+        if state in _IDLE_STATES:
+            return
+        if state == DevState.RUNNING:
+            faults.throw(faults.REFUSED, "%s refused: a run is going (Stop it first)" % what,
+                         what)
+        faults.throw(faults.REFUSED, "%s refused in state %s: %s (Init re-opens the instrument)"
+                     % (what, state, self.get_status()), what)
+
+    def _library(self, what, call):
+        """Calls the library, reporting its refusal or failure as DevFailed."""
+        try:
+            return call()
+        except (NadixqError, ValueError, TypeError, OSError) as error:
+            faults.throw_from(error, what)
+
+    # Settings ----------------------------------------------------------------
+
+    def _write_setting(self, name, value):
+        with self._lock:
+            self._check_idle("writing %s" % name)
+            # The binding checks the value before it changes anything.
+            self._library("writing %s" % name, lambda: setattr(self._spectrometer, name, value))
+            self._settings[name] = getattr(self._spectrometer, name)
+
+    def _read_setting(self, name):
+        if self._spectrometer is None:
+            faults.throw(faults.REFUSED, "the instrument is not open: %s" % self.get_status(),
+                         "reading %s" % name)
+        return getattr(self._spectrometer, name)
+
+    @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="cm-1", min_value=0.5,
+               format="%.3f", doc="spectral resolution; sets Points")
+    def Resolution(self):
+        return self._read_setting("resolution")
+
+    @Resolution.write
+    def Resolution(self, value):
+        self._write_setting("resolution", value)
+
+    @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=1, max_value=LONG_MAX,
+               doc="scans co-added into one file")
+    def Scans(self):
+        return self._read_setting("scans")
+
+    @Scans.write
+    def Scans(self, value):
+        self._write_setting("scans", value)
+
+    @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=0, max_value=LONG_MAX,
+               doc="files per run, 0: until stopped")
+    def Files(self):
+        return self._read_setting("files")
+
+    @Files.write
+    def Files(self, value):
+        self._write_setting("files", value)
+
+    @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=1, max_value=4,
+               doc="gain multiple: 1, 2 or 4")
+    def Gain(self):
+        return int(self._read_setting("gain"))
+
+    @Gain.write
+    def Gain(self, value):
+        self._write_setting("gain", value)
+
+    @attribute(dtype=LONG, doc="points per interferogram (32768: the finest setting's 30000)")
+    def Points(self):
+        return self._read_setting("points")
+
+    # Results -----------------------------------------------------------------
+
+    @attribute(dtype=LONG, doc="scans co-added into the current file")
+    def ScansDone(self):
+        return self._scans_done
+
+    @attribute(dtype=LONG, doc="files done in the current or last run")
+    def FilesDone(self):
+        return self._files_done
+
+    @attribute(dtype=(float,), max_dim_x=MAX_POINTS, doc="the last file's interferogram")
+    def Interferogram(self):
+        return self._interferogram
+
+    @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM, unit="cm-1",
+               doc="the spectra's wavenumber axis")
+    def Wavenumber(self):
+        return self._wavenumber
+
+    @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM, doc="the last file's single-beam spectrum")
+    def SingleBeam(self):
+        return self._single_beam
+
+    @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM,
+               doc="the stored background's single-beam spectrum")
+    def Background(self):
+        if self._background is None:
+            return numpy.zeros(0), time.time(), AttrQuality.ATTR_INVALID
+        return self._background.values
+
+    @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM,
+               doc="the last sample file's absorbance against the stored background")
+    def Absorbance(self):
+        if self._absorbance.size == 0:
+            return self._absorbance, time.time(), AttrQuality.ATTR_INVALID
+        return self._absorbance
+
+    @attribute(dtype=LONG, doc="index of the last file's zero path difference")
+    def ZPD(self):
+        return self._zpd_index
+
+    @attribute(dtype=float, doc="peak-to-peak of the last file's interferogram")
+    def PeakToPeak(self):
+        return self._peak_to_peak
+
+    @attribute(dtype=float, unit="s", doc="time of the last file, in s since 1970 (UTC)")
+    def LastFileTime(self):
+        return self._last_file_time
+
+    @attribute(dtype=str, doc="the SPC file of the current or last run")
+    def RunFile(self):
+        return self._run_file
+
+    @attribute(dtype=float, unit="s", doc="age of the stored background")
+    def BackgroundAge(self):
+        age = self._background_age()
+        if age is None:
+            return float("nan"), time.time(), AttrQuality.ATTR_INVALID
+        return age
+
+    # Commands ----------------------------------------------------------------
+
+    @command
+    def Initialize(self):
+        """Sends the settings to the board."""
+        with self._lock:
+            self._check_idle("Initialize")
+            self._library("Initialize", self._spectrometer.initialize)
+            self._prepared_for = self._board_settings()
+
+    @command
+    def Calibrate(self):
+        """Runs the board's calibration scan."""
+        with self._lock:
+            self._check_idle("Calibrate")
+            self._library("Calibrate", self._spectrometer.calibrate)
+
+    @command
+    def Start(self):
+        """Starts a run with the current settings."""
+        self._start(RUN)
+
+    @command
+    def TakeBackground(self):
+        """Starts a background run: its spectrum is stored as the background."""
+        self._start(BACKGROUND)
+
+    @command
+    def TakeSample(self):
+        """Starts a sample run: its absorbance is computed against the stored
+        background."""
+        self._start(SAMPLE)
+
+    @command
+    def Stop(self):
+        """Stops the run (nothing when none is going)."""
+        run = self._run
+        if run is None:
+            return
+        try:
+            run.stop(_STOP_JOIN_SECONDS)
+        except NadixqError as error:
+            faults.throw_from(error, "Stop")
+
+    # Runs --------------------------------------------------------------------
+
+    def _start(self, kind):
+        what = {RUN: "Start", BACKGROUND: "TakeBackground", SAMPLE: "TakeSample"}[kind]
+        with self._lock:
+            self._check_idle(what)
+            s = self._spectrometer
+            if self._board_settings() != self._prepared_for:
+                # Points and gain reach the board only at initialization: a
+                # run with the current settings needs it first.
+                self._library(what, self._prepare)
+            path = os.path.join(self._directory, _file_name(self.get_name(), kind))
+            try:
+                os.makedirs(self._directory, exist_ok=True)
+                # Created here, so that a folder that cannot be written is
+                # refused by the command rather than found by the run.
+                open(path, "xb").close()
+            except OSError as error:
+                faults.throw(faults.SYSTEM_ERROR, "DataDirectory %s cannot be written: %s"
+                             % (self._directory, faults.describe(error)), what)
+            if sim.available() and kind != RUN:
+                # The simulated instrument's film: out of the beam for a
+                # background, in it for a sample.
+                sim.set_sample_in_beam(kind == SAMPLE)
+            self._files_done = self._scans_done = 0
+            self._run_file = path
+            if kind == BACKGROUND:
+                self._background_sum, self._background_files = None, 0
+            self._run = Run(s, kind, path, self._file_done, self._scans_changed, self._run_over)
+            self._set_state(DevState.RUNNING, "%s: %d files of %d scans into %s" % (
+                kind, s.files, s.scans, path) if s.files else "%s: files of %d scans into %s "
+                "until Stop" % (kind, s.scans, path))
+            self._push("FilesDone", 0)
+            self._push("ScansDone", 0)
+            self._run.start()
+
+    def _scans_changed(self, scans):
+        self._scans_done = scans
+        self._push("ScansDone", scans)
+
+    def _file_done(self, ifg, done):
+        values = numpy.asarray(ifg.values, dtype=numpy.float64)
+        single_beam = _spectrum(values, self.SamplingWavenumber)
+        kind = self._run.kind
+        absorbance = None
+        with self._lock:
+            if kind == BACKGROUND:
+                # The background is the mean of its run's files.
+                total = single_beam.values if self._background_sum is None else \
+                    self._background_sum + single_beam.values
+                self._background_sum = total
+                self._background_files += 1
+                self._background = fourier.Spectrum(
+                    single_beam.wavenumber, total / self._background_files,
+                    single_beam.resolution, single_beam.kind)
+                self._background_time = ifg.milliseconds / 1000.0
+            elif kind == SAMPLE and self._background is not None and \
+                    len(self._background) == len(single_beam):
+                absorbance = fourier.absorbance(single_beam, self._background).values
+            self._interferogram = values
+            self._zpd_index = _safe_zpd(ifg)
+            self._peak_to_peak = float(numpy.ptp(values)) if values.size else 0.0
+            self._wavenumber = single_beam.wavenumber
+            self._single_beam = single_beam.values
+            if kind == SAMPLE:
+                self._absorbance = numpy.zeros(0) if absorbance is None else absorbance
+            self._last_file_time = ifg.milliseconds / 1000.0
+            self._files_done = done
+        # In the order a client sees them: the data, then the count, then
+        # the data-ready event of the file.
+        self._push("Interferogram", values)
+        self._push("SingleBeam", single_beam.values)
+        if kind == SAMPLE:
+            if absorbance is None:
+                self._push("Absorbance", numpy.zeros(0), AttrQuality.ATTR_INVALID)
+            else:
+                self._push("Absorbance", absorbance)
+        self._push("PeakToPeak", self._peak_to_peak)
+        self._push("FilesDone", done)
+        self._push(DATA_READY, done)
+
+    def _run_over(self, done, error):
+        run = self._run
+        if sim.available() and run.kind == BACKGROUND:
+            sim.set_sample_in_beam(True)
+        with self._lock:
+            self._run = None
+            asked = self._spectrometer.files
+        if error is None and not run.stopped and asked and done < asked:
+            # A counted run ends early only when the board stopped delivering.
+            self._fail("the run ended after %d of %d files: the board stopped delivering "
+                       "(see the library's trace)" % (done, asked))
+        elif error is not None and _is_device_failure(error):
+            self._fail("%s: %s" % (faults.DEVICE_FAILURE, faults.describe(error)))
+        elif error is not None:
+            self.error_stream("the %s run failed: %s" % (run.kind, faults.describe(error)))
+            self._settle("the last run failed: %s: %s" % (faults.reason_of(error),
+                                                          faults.describe(error)))
+        else:
+            self._settle("the last run gave %d files" % done)
+
+
+def _is_device_failure(error):
+    reason = getattr(error, "reason", None)
+    if reason is not None:
+        return reason == "device failure"
+    return faults.reason_of(error) == faults.DEVICE_FAILURE
+
+
+def _safe_zpd(ifg):
+    try:
+        return _zpd(ifg)
+    except (NadixqError, ValueError):
+        return -1

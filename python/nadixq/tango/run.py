@@ -1,0 +1,73 @@
+"""One run of the device in a thread of its own, so that the command that
+started it returns as soon as the library has taken it."""
+
+import contextlib
+import threading
+
+# How often the scans of the current file are looked at while a run goes on:
+# well under the shortest scan (a few milliseconds on the simulated board).
+_SCAN_WATCH_SECONDS = 0.005
+
+
+class Run:
+    """Follows a run of `spectrometer` streamed to `path` and calls
+    `on_file(ifg, files_done)` for every file, `on_scans(scans_done)` when
+    the scans of the current file change, and `on_end(files_done, error)`
+    once when the run is over (error None when it ended by its count or by
+    stop()). The callbacks run on the run's threads."""
+
+    def __init__(self, spectrometer, kind, path, on_file, on_scans, on_end):
+        self.kind = kind
+        self.path = path
+        self._spectrometer = spectrometer
+        self._on_file = on_file
+        self._on_scans = on_scans
+        self._on_end = on_end
+        self._over = threading.Event()
+        self._stopped = False
+        self._thread = threading.Thread(target=self._follow, name="nadixq run", daemon=True)
+        self._watch = threading.Thread(target=self._watch_scans, name="nadixq scans", daemon=True)
+
+    def start(self):
+        self._thread.start()
+        self._watch.start()
+
+    @property
+    def stopped(self):
+        """Whether stop() ended the run."""
+        return self._stopped
+
+    def stop(self, timeout):
+        """Stops the run (bounded as the library's stop is) and waits up to
+        `timeout` seconds for its threads. Returns whether they ended."""
+        self._stopped = True
+        self._spectrometer.stop()
+        return self.join(timeout)
+
+    def join(self, timeout):
+        for thread in (self._thread, self._watch):
+            if thread is not threading.current_thread():
+                thread.join(timeout)
+        return not (self._thread.is_alive() or self._watch.is_alive())
+
+    def _follow(self):
+        done, error = 0, None
+        try:
+            with contextlib.closing(self._spectrometer.acquire(stream=self.path)) as files:
+                for ifg in files:
+                    done += 1
+                    self._on_file(ifg, done)
+        except Exception as failure:  # reported to the device, which sets its state
+            error = failure
+        finally:
+            self._over.set()
+            self._watch.join()
+            self._on_end(done, error)
+
+    def _watch_scans(self):
+        seen = None
+        while not self._over.wait(_SCAN_WATCH_SECONDS):
+            scans = self._spectrometer.scan_progress
+            if scans != seen:
+                seen = scans
+                self._on_scans(scans)

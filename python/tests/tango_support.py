@@ -1,0 +1,153 @@
+"""What the Tango tests share: servers of the device started as separate
+processes on loopback ports, and waiting for events rather than polling."""
+
+import contextlib
+import os
+import queue
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+import tango
+
+PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+PACKAGE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Debian's PyTango 9.3 drops the events of a server without a database some
+# 10 s into a subscription: subscriptions to such servers are kept shorter.
+NODB_SUBSCRIPTION_SECONDS = 8.0
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def environment(**extra):
+    result = dict(os.environ, PYTHONPATH=PACKAGE, PYTHONDONTWRITEBYTECODE="1")
+    result.update(extra)
+    return result
+
+
+class Server:
+    """`python3 -m nadixq tango INSTANCE ...` as a child process in `folder`
+    (its DataDirectory is folder/nadixq-runs): without a database on a free
+    loopback port when `device` is given, else through TANGO_HOST."""
+
+    def __init__(self, folder, instance, device=None, port=None, env=None):
+        self.folder, self.instance, self.device = folder, instance, device
+        self.port = port or free_port()
+        self.env = env or environment()
+        self.process = None
+
+    @property
+    def address(self):
+        return "tango://127.0.0.1:%d/%s#dbase=no" % (self.port, self.device)
+
+    def start(self, timeout=60.0):
+        options = ["-ORBendPoint", "giop:tcp:127.0.0.1:%d" % self.port]
+        if self.device:
+            options = ["-nodb", "-dlist", self.device] + options
+        os.makedirs(self.folder, exist_ok=True)
+        log = open(os.path.join(self.folder, "server.log"), "ab")
+        with log:
+            self.process = subprocess.Popen(
+                [PYTHON, "-m", "nadixq", "tango", self.instance] + options, cwd=self.folder,
+                env=self.env, stdout=log, stderr=subprocess.STDOUT)
+        # The server says so on its standard output once it serves requests.
+        deadline = time.monotonic() + timeout
+        while b"Ready to accept request" not in self.log():
+            if self.process.poll() is not None:
+                raise AssertionError("the server ended (%s):\n%s" % (
+                    self.process.returncode, self.log().decode(errors="replace")))
+            if time.monotonic() > deadline:
+                raise AssertionError("the server did not come up:\n%s" %
+                                     self.log().decode(errors="replace"))
+            time.sleep(0.05)
+        return self
+
+    def log(self):
+        with open(os.path.join(self.folder, "server.log"), "rb") as log:
+            return log.read()
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait(30)
+
+    def stop(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(30)
+            except subprocess.TimeoutExpired:
+                self.kill()
+
+
+class Events:
+    """The events of subscribed attributes, as (attribute, value, quality),
+    errors as (attribute, None, reason)."""
+
+    def __init__(self):
+        self.queue = queue.Queue()
+        self._subscriptions = []
+
+    def subscribe(self, proxy, names, kind=tango.EventType.CHANGE_EVENT):
+        for name in names:
+            self._subscriptions.append(
+                (proxy, proxy.subscribe_event(name, kind, self._take)))
+        return self
+
+    def _take(self, event):
+        name = event.attr_name.rsplit("/", 1)[-1].split("#")[0].lower()
+        if getattr(event, "err", False):
+            self.queue.put((name, None, event.errors[0].reason))
+        elif isinstance(event, tango.DataReadyEventData):
+            self.queue.put((name, event.ctr, "data ready"))
+        else:
+            self.queue.put((name, event.attr_value.value, event.attr_value.quality))
+
+    def until(self, test, timeout):
+        """The events up to the first for which test(event) holds; raises
+        AssertionError with what came when none did within `timeout`."""
+        taken, deadline = [], time.monotonic() + timeout
+        while True:
+            remaining = deadline - time.monotonic()
+            try:
+                event = self.queue.get(timeout=max(0.0, remaining))
+            except queue.Empty:
+                raise AssertionError("no such event in %g s; got %s" % (
+                    timeout, [(n, summary(v), q) for n, v, q in taken]))
+            taken.append(event)
+            if test(event):
+                return taken
+
+    def close(self):
+        for proxy, subscription in self._subscriptions:
+            with contextlib.suppress(tango.DevFailed):
+                proxy.unsubscribe_event(subscription)
+        self._subscriptions = []
+
+
+def summary(value):
+    return len(value) if hasattr(value, "__len__") and not isinstance(value, str) else value
+
+
+def is_state(*states):
+    return lambda event: event[0] == "state" and event[1] in states
+
+
+def run_and_wait(proxy, command, timeout=30.0):
+    """Runs `command` and waits for the run it starts to end (its State
+    events RUNNING then ON, ALARM or FAULT): returns the events meanwhile."""
+    events = Events().subscribe(proxy, ["State"])
+    try:
+        events.until(is_state(proxy.state()), 5.0)  # the first event is the state now
+        proxy.command_inout(command)
+        taken = events.until(is_state(tango.DevState.RUNNING), timeout)
+        taken += events.until(is_state(tango.DevState.ON, tango.DevState.ALARM,
+                                       tango.DevState.FAULT), timeout)
+        return taken
+    finally:
+        events.close()
