@@ -19,6 +19,11 @@ have_pkg python3-numpy || need+=(python3-numpy)
 have_pkg python3-matplotlib || need+=(python3-matplotlib)
 have_pkg python3-pip || need+=(python3-pip)
 have_pkg python3-venv || need+=(python3-venv)
+# PyTango for the Tango device server and its tests, Taurus under Xvfb for
+# the generic client's check (MariaDB and tango-db: the Tango tests' script).
+have_pkg python3-tango || need+=(python3-tango)
+have_pkg python3-taurus || need+=(python3-taurus)
+have_pkg xvfb || need+=(xvfb)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
 for pkg in ${NADIXQ_EXTRA_PACKAGES:-}; do

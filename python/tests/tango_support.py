@@ -51,7 +51,7 @@ class Server:
         if self.device:
             options = ["-nodb", "-dlist", self.device] + options
         os.makedirs(self.folder, exist_ok=True)
-        log = open(os.path.join(self.folder, "server.log"), "ab")
+        log = open(self.log_path, "ab")
         with log:
             self.process = subprocess.Popen(
                 [PYTHON, "-m", "nadixq", "tango", self.instance] + options, cwd=self.folder,
@@ -68,8 +68,12 @@ class Server:
             time.sleep(0.05)
         return self
 
+    @property
+    def log_path(self):
+        return os.path.join(self.folder, "%s.log" % self.instance)
+
     def log(self):
-        with open(os.path.join(self.folder, "server.log"), "rb") as log:
+        with open(self.log_path, "rb") as log:
             return log.read()
 
     def kill(self):

@@ -39,6 +39,10 @@ MAX_SPECTRUM = 2 * MAX_POINTS + 1
 LONG = tango.DevLong
 LONG_MAX = 2 ** 31 - 1
 
+# The writable attributes and the settings of the instrument they stand for.
+SETTING_ATTRIBUTES = (("Resolution", "resolution"), ("Scans", "scans"), ("Files", "files"),
+                      ("Gain", "gain"))
+
 # Attributes whose changes are pushed as change and archive events.
 EVENT_ATTRIBUTES = ("FilesDone", "ScansDone", "Interferogram", "SingleBeam", "Absorbance",
                     "PeakToPeak", "State")
@@ -127,6 +131,12 @@ class NadixqSpectrometer(Device):
         except Exception as error:
             self._fail("opening model %d: %s" % (self.Model, faults.describe(error)))
             return
+        # A generic client's write field starts from the value in force.
+        attributes = self.get_device_attr()
+        for attribute, name in SETTING_ATTRIBUTES:
+            value = getattr(self._spectrometer, name)
+            attributes.get_w_attr_by_name(attribute).set_write_value(
+                value if name == "resolution" else int(value))
         self._settle()
 
     def delete_device(self):
@@ -257,6 +267,7 @@ class NadixqSpectrometer(Device):
             faults.throw_from(error, what)
 
     # Settings ----------------------------------------------------------------
+    # Memorized: with a database, a restarted server runs as it was set.
 
     def _write_setting(self, name, value):
         with self._lock:
@@ -272,6 +283,7 @@ class NadixqSpectrometer(Device):
         return getattr(self._spectrometer, name)
 
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="cm-1", min_value=0.5,
+               memorized=True, hw_memorized=True,
                format="%.3f", doc="spectral resolution; sets Points")
     def Resolution(self):
         return self._read_setting("resolution")
@@ -281,6 +293,7 @@ class NadixqSpectrometer(Device):
         self._write_setting("resolution", value)
 
     @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=1, max_value=LONG_MAX,
+               memorized=True, hw_memorized=True,
                doc="scans co-added into one file")
     def Scans(self):
         return self._read_setting("scans")
@@ -290,6 +303,7 @@ class NadixqSpectrometer(Device):
         self._write_setting("scans", value)
 
     @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=0, max_value=LONG_MAX,
+               memorized=True, hw_memorized=True,
                doc="files per run, 0: until stopped")
     def Files(self):
         return self._read_setting("files")
@@ -299,6 +313,7 @@ class NadixqSpectrometer(Device):
         self._write_setting("files", value)
 
     @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=1, max_value=4,
+               memorized=True, hw_memorized=True,
                doc="gain multiple: 1, 2 or 4")
     def Gain(self):
         return int(self._read_setting("gain"))
