@@ -5,12 +5,15 @@ pip builds a package in an environment of its own into which it installs the
 backend's requirements from a package index; this backend has none, so
 `pip install ./python` works without one. It packs the pure-Python package
 folder nadixq/ into a py3-none-any wheel whose metadata comes from the
-[project] table of pyproject.toml (the version from nadixq/__init__.py).
+[project] table of pyproject.toml. The version is the project's, from the
+top-level CMakeLists.txt (an sdist carries it in PKG-INFO); the wheel carries
+it to the installed package as nadixq/_release.py.
 """
 
 import ast
 import base64
 import hashlib
+import importlib.util
 import io
 import os
 import re
@@ -47,6 +50,7 @@ def prepare_metadata_for_build_editable(metadata_directory, config_settings=None
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     files = [(os.path.relpath(path, _ROOT).replace(os.sep, "/"), _read(path))
              for path in _package_files()]
+    files.append(_release_file(_project()["version"]))
     return _write_wheel(wheel_directory, files)
 
 
@@ -66,10 +70,11 @@ def build_sdist(sdist_directory, config_settings=None):
     with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as tar:
         for path in sources:
             tar.add(path, arcname=base + "/" + os.path.relpath(path, _ROOT).replace(os.sep, "/"))
-        info = tarfile.TarInfo(base + "/PKG-INFO")
-        metadata = _metadata(project).encode()
-        info.size = len(metadata)
-        tar.addfile(info, io.BytesIO(metadata))
+        for member, data in (("PKG-INFO", _metadata(project).encode()),
+                             _release_file(project["version"])):
+            info = tarfile.TarInfo(base + "/" + member)
+            info.size = len(data)
+            tar.addfile(info, io.BytesIO(data))
     return name
 
 
@@ -79,8 +84,32 @@ def _package_files():
     found = []
     for folder, subfolders, names in os.walk(os.path.join(_ROOT, _PACKAGE)):
         subfolders[:] = sorted(name for name in subfolders if name != "__pycache__")
-        found += [os.path.join(folder, name) for name in sorted(names) if name.endswith(".py")]
+        found += [os.path.join(folder, name) for name in sorted(names)
+                  if name.endswith(".py") or name == "py.typed"]
     return found
+
+
+def _release_file(version):
+    return ("%s/_release.py" % _PACKAGE,
+            ('"""Written by the build: the project\'s version."""\n\nVERSION = %r\n'
+             % version).encode())
+
+
+def _version():
+    """The project's version: the top-level CMakeLists.txt's in a source
+    tree, PKG-INFO's in an unpacked sdist."""
+    cmake_lists = os.path.join(os.path.dirname(_ROOT), "CMakeLists.txt")
+    if os.path.isfile(cmake_lists):
+        spec = importlib.util.spec_from_file_location(
+            "_nadixq_version", os.path.join(_ROOT, _PACKAGE, "_version.py"))
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        return module.project_version(cmake_lists)
+    release = os.path.join(_ROOT, _PACKAGE, "_release.py")
+    if os.path.isfile(release):
+        return re.search(r"^VERSION = '([^']+)'", _read(release).decode("utf-8"), re.M).group(1)
+    pkg_info = os.path.join(_ROOT, "PKG-INFO")
+    return re.search(r"^Version: (\S+)", _read(pkg_info).decode("utf-8"), re.M).group(1)
 
 
 def _read(path):
@@ -154,8 +183,7 @@ def _project():
     except ImportError:  # before Python 3.11
         tables = _simple_toml(content)
     project = dict(tables["project"])
-    source = _read(os.path.join(_ROOT, _PACKAGE, "__init__.py")).decode("utf-8")
-    project["version"] = re.search(r'^__version__ = "([^"]+)"', source, re.M).group(1)
+    project["version"] = _version()
     return project
 
 

@@ -5,11 +5,14 @@ without a restype a double result would be read as an int, and without
 argtypes a Python float passed for a double would be passed as garbage.
 """
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import sys
 import threading
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 _WINDOWS = sys.platform == "win32"
 _LIBRARY_FILE = "nadixq.dll" if _WINDOWS else "libnadixq.so"
@@ -23,7 +26,7 @@ c_uint_p = ctypes.POINTER(ctypes.c_uint)
 c_double_p = ctypes.POINTER(ctypes.c_double)
 
 # name: (restype, argtypes)
-_EXPORTS = {
+_EXPORTS: Dict[str, Tuple[Any, List[Any]]] = {
     # Settings.
     "spectrometer_setGain": (c_double, [c_double]),
     "spectrometer_getGain": (c_double, []),
@@ -63,7 +66,7 @@ _EXPORTS = {
 # The processing functions have C++ linkage, so they are found under their
 # decorated names: the Itanium names of Linux and 64-bit Windows builds first,
 # then the names the 32-bit DLL's export table carries.
-_PROCESSING = {
+_PROCESSING: Dict[str, Tuple[Tuple[str, str], Tuple[Any, List[Any]]]] = {
     "FindZPD": (("_Z7FindZPDPdiiii", "?FindZPD@@YGHPANHHHH@Z"),
                 (c_int, [c_double_p, c_int, c_int, c_int, c_int])),
     "BaselineCorrectIfg": (("_Z18BaselineCorrectIfgPdii", "?BaselineCorrectIfg@@YGHPANHH@Z"),
@@ -73,7 +76,7 @@ _PROCESSING = {
 }
 
 # Control of the simulated instrument; only POSIX builds of the library have it.
-_SIMULATOR = {
+_SIMULATOR: Dict[str, Tuple[Any, List[Any]]] = {
     "nadixq_sim_reset": (None, []),
     "nadixq_sim_set_board_type": (None, [c_int]),
     "nadixq_sim_set_scan_rate": (None, [c_double, c_double]),
@@ -95,8 +98,9 @@ class Library:
     """The loaded library with every export declared, as attributes named
     like the C functions (FindZPD and friends under their plain names)."""
 
-    def __init__(self, path):
-        loader = ctypes.WinDLL if _WINDOWS else ctypes.CDLL
+    def __init__(self, path: str) -> None:
+        # WinDLL: the exports use the standard calling convention there.
+        loader: Any = getattr(ctypes, "WinDLL") if _WINDOWS else ctypes.CDLL
         self.path = path
         self._dll = loader(path)
         for name, (restype, argtypes) in _EXPORTS.items():
@@ -104,7 +108,7 @@ class Library:
         for name, (symbols, (restype, argtypes)) in _PROCESSING.items():
             setattr(self, name, _declare(self._find(symbols, name), restype, argtypes))
         # The simulator's functions are optional: a Windows DLL has none.
-        self.has_simulator = True
+        self.has_simulator: bool = True
         for name, (restype, argtypes) in _SIMULATOR.items():
             try:
                 function = getattr(self._dll, name)
@@ -113,7 +117,11 @@ class Library:
                 break
             setattr(self, name, _declare(function, restype, argtypes))
 
-    def _find(self, symbols, name):
+    def __getattr__(self, name: str) -> Any:
+        # Only reached for a name that no export declared above.
+        raise AttributeError("%s has no export %s" % (self.path, name))
+
+    def _find(self, symbols: Sequence[str], name: str) -> Any:
         for symbol in symbols:
             try:
                 return getattr(self._dll, symbol)
@@ -122,13 +130,13 @@ class Library:
         raise OSError("%s exports no %s (looked for %s)" % (self.path, name, ", ".join(symbols)))
 
 
-def _declare(function, restype, argtypes):
+def _declare(function: Any, restype: Any, argtypes: List[Any]) -> Any:
     function.restype = restype
     function.argtypes = argtypes
     return function
 
 
-def candidates():
+def candidates() -> List[str]:
     """Where the library is looked for, in order: NADIXQ_LIBRARY alone when it
     is set; otherwise next to this package, the source tree's build folder,
     and last whatever the system loader finds."""
@@ -154,10 +162,10 @@ def candidates():
 
 
 _lock = threading.Lock()
-_library = None
+_library: Optional[Library] = None
 
 
-def library():
+def library() -> Library:
     """The process's one loaded library (loaded on first use)."""
     global _library
     with _lock:
@@ -170,6 +178,10 @@ def library():
                 except OSError as error:
                     errors.append("%s: %s" % (path, error))
             else:
-                raise OSError("cannot load the nadixq library (set NADIXQ_LIBRARY to its path); "
-                              + "; ".join(errors))
+                raise OSError(
+                    "cannot load the nadixq library: the Python package does not bring it "
+                    "(pip installs the Python code only). Install the library so that the "
+                    "system loader finds %s (the project's package, or make install and "
+                    "ldconfig), or set NADIXQ_LIBRARY to the library's path. Tried: %s"
+                    % (_SYSTEM_NAME, "; ".join(errors)))
         return _library

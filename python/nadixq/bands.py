@@ -1,12 +1,18 @@
 """Band centres of a spectrum: the peaks of an absorbance (or single-beam)
 spectrum, the dips of a transmittance spectrum."""
 
+from __future__ import annotations
+
+from typing import List, Optional, Tuple
+
 import numpy
+import numpy.typing
 
-from .fourier import TRANSMITTANCE
+from .fourier import TRANSMITTANCE, Array, Spectrum
 
 
-def find_bands(spectrum, prominence=0.05, low=None, high=None):
+def find_bands(spectrum: Spectrum, prominence: float = 0.05, low: Optional[float] = None,
+               high: Optional[float] = None) -> List[Tuple[float, float]]:
     """The bands of `spectrum` as a list of (wavenumber, height), highest
     first (for a transmittance spectrum: its dips, deepest first, with the
     transmittance at the dip as the height).
@@ -14,7 +20,7 @@ def find_bands(spectrum, prominence=0.05, low=None, high=None):
     A band is a local maximum that stands out by at least `prominence`, in
     the spectrum's own units, above the higher of the two lowest points that
     separate it from a higher maximum, or from the end of the data, on either
-    side (its topographic prominence). NaN values end the data like the
+    side (its topographic prominence). `low` and `high` are in cm^-1. NaN values end the data like the
     spectrum's ends do. `low` and `high` (cm^-1) restrict the search. The
     centre and height come from a parabola fitted to the samples within half
     the spectrum's resolution of the highest one (at least its two
@@ -38,13 +44,15 @@ def find_bands(spectrum, prominence=0.05, low=None, high=None):
     return [(centre, sign * height) for centre, height in bands]
 
 
-def _runs(mask):
+def _runs(mask: numpy.typing.NDArray[numpy.bool_]) -> List[Tuple[int, int]]:
     """(start, stop) of every run of True in `mask`."""
-    edges = numpy.flatnonzero(numpy.diff(numpy.concatenate(([0], mask.astype(numpy.int8), [0]))))
-    return list(zip(edges[0::2], edges[1::2]))
+    edge = numpy.zeros(1, dtype=numpy.int8)
+    edges = numpy.flatnonzero(numpy.diff(numpy.concatenate((edge, mask.astype(numpy.int8),
+                                                            edge))))
+    return [(int(a), int(b)) for a, b in zip(edges[0::2], edges[1::2])]
 
 
-def _prominent_peaks(y, prominence):
+def _prominent_peaks(y: Array, prominence: float) -> List[Tuple[int, float]]:
     """Indices of the local maxima of `y` whose prominence is at least
     `prominence` (a plateau counts once, at its first sample)."""
     if y.size < 3:
@@ -67,12 +75,12 @@ def _prominent_peaks(y, prominence):
     return found
 
 
-def _previous_higher(y):
+def _previous_higher(y: Array) -> numpy.typing.NDArray[numpy.int64]:
     """For every index, the nearest index before it whose value is greater,
     or -1."""
     result = numpy.full(y.size, -1, dtype=numpy.int64)
     values = y.tolist()
-    stack = []
+    stack: List[int] = []
     for index, value in enumerate(values):
         while stack and values[stack[-1]] <= value:
             stack.pop()
@@ -82,7 +90,8 @@ def _previous_higher(y):
     return result
 
 
-def _interpolated(wavenumber, values, index, reach):
+def _interpolated(wavenumber: Array, values: Array, index: int,
+                  reach: int) -> Tuple[float, float]:
     """(centre, height) of the parabola fitted, by least squares, to the
     sample at `index` and `reach` samples on either side of it (at least its
     two neighbours): on a zero-filled spectrum, where a peak spans many

@@ -7,12 +7,23 @@
     plot      draws a run: the interferogram's centre burst, the single-beam
               spectra and the absorbance with its bands labelled (PNG)
     tango     runs the instrument as the Tango device server NadixqSpectrometer
+
+A subcommand is a function that adds its parser to the subparsers it is
+given and sets the parser's `handler` (a function of the parsed options
+that returns the exit status); SUBCOMMANDS lists them in the order of the
+help text. A subcommand whose code needs more than this package imports it
+in its handler.
 """
+
+from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
+import logging
 import os
 import sys
+from typing import Any, Callable, List, Optional, Sequence, Tuple
 
 import numpy
 
@@ -21,9 +32,9 @@ from .apodization import NAMES as APODIZATIONS
 from .bands import find_bands
 from .errors import NadixqError
 from .instrument import Spectrometer
-from .processing import BASELINE_LINEAR, BASELINE_MEAN, baseline_correct_ifg, find_zpd
-from .fourier import (HENE_WAVENUMBER, PHASE_MODES, TRANSMITTANCE, ZERO_FILL_FACTORS, absorbance,
-                      spectrum, transmittance)
+from .processing import BASELINE_LINEAR, BASELINE_MEAN, baseline_correct_ifg
+from .fourier import (PHASE_MODES, SAMPLING_WAVENUMBER, TRANSMITTANCE, ZERO_FILL_FACTORS, Array,
+                      Spectrum, absorbance, spectrum, transmittance)
 
 EXIT_OK = 0
 EXIT_FAILURE = 1
@@ -34,26 +45,31 @@ EXIT_INTERRUPTED = 130
 BAND_RANGE = (400.0, 4000.0)
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = _parser()
     options = parser.parse_args(argv)
     if options.command is None:
         parser.print_help()
         return EXIT_USAGE
+    if getattr(options, "verbose", False):
+        logging.basicConfig(level=logging.DEBUG, format="%(name)s: %(message)s")
     try:
-        return options.handler(options)
-    except NadixqError as error:
-        print("nadixq: %s" % error, file=sys.stderr)
-    except (OSError, ValueError) as error:
+        return int(options.handler(options))
+    except (NadixqError, OSError, ValueError) as error:
         print("nadixq: %s" % error, file=sys.stderr)
     return EXIT_FAILURE
 
 
-def _parser():
+def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="python3 -m nadixq", description=__doc__.split("\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", metavar="command")
+    for add in SUBCOMMANDS:
+        add(commands)
+    return parser
 
+
+def _add_acquire(commands: Any) -> None:
     acquire = commands.add_parser(
         "acquire", help="run acquisitions, record a background and a sample",
         description="Runs acquisitions on the instrument and reports every file. --background "
@@ -63,20 +79,25 @@ def _parser():
     acquire.add_argument("--model", type=int, default=1, help="board model, 1 to 5 (default 1)")
     detail = acquire.add_mutually_exclusive_group()
     detail.add_argument("--resolution", type=_positive_float,
-                        help="spectral resolution in cm^-1 (sets the points)")
-    detail.add_argument("--points", type=int, help="points per interferogram, 1 to 32768")
+                        help="spectral resolution in cm^-1, 0.5 or coarser (sets the points)")
+    detail.add_argument("--points", type=int,
+                        help="points per interferogram, 1 to 32767, or 32768 for the finest")
     acquire.add_argument("--scans", type=_positive_int, default=16,
                          help="scans co-added per file (default 16)")
     acquire.add_argument("--files", type=int, default=1,
                          help="files per run; 0 runs until Ctrl-C (default 1)")
     acquire.add_argument("--gain", type=float, default=1.0, choices=(1.0, 2.0, 4.0),
                          help="gain multiple (default 1)")
+    acquire.add_argument("--timeout", type=_positive_float, metavar="SECONDS",
+                         help="longest wait for one file (default: generous for the settings)")
     acquire.add_argument("--background", metavar="FILE.spc",
                          help="record a background run (the sample out of the beam) into FILE")
     acquire.add_argument("--sample", metavar="FILE.spc",
                          help="record a sample run into FILE (after the background)")
     acquire.add_argument("--out", metavar="FILE.spc", help="record a plain run into FILE")
     acquire.add_argument("--quiet", action="store_true", help="print nothing but errors")
+    acquire.add_argument("--verbose", action="store_true",
+                         help="log the runs and every file (logger nadixq)")
     acquire.add_argument("--sim-noise", type=float, metavar="SIGMA",
                          help="simulated instrument: noise per sample, in counts")
     acquire.add_argument("--sim-seed", type=int, metavar="N", help="simulated instrument: seed")
@@ -86,6 +107,8 @@ def _parser():
                          help="simulated instrument: the sample out of the beam for --out")
     acquire.set_defaults(handler=_acquire)
 
+
+def _add_spectrum_and_plot(commands: Any) -> None:
     for name, text in (("spectrum", "turn SPC runs into a spectrum, JCAMP-DX and a band table"),
                        ("plot", "draw a run and its absorbance into a PNG file")):
         command = commands.add_parser(name, help=text, description=text[0].upper() + text[1:] +
@@ -99,34 +122,21 @@ def _parser():
         _processing_options(command)
         command.set_defaults(handler=_spectrum if name == "spectrum" else _plot)
 
-    tango = commands.add_parser(
-        "tango", help="run the Tango device server NadixqSpectrometer",
-        description="Runs the Tango device server NadixqSpectrometer/INSTANCE (as the installed "
-                    "NadixqSpectrometer script does); the options after INSTANCE are Tango's, "
-                    "e.g. -nodb -port 45450 -dlist lab/ftir/1 without a database.")
-    tango.add_argument("instance", help="the server's instance name")
-    tango.add_argument("options", nargs=argparse.REMAINDER, help="Tango server options")
-    tango.set_defaults(handler=_tango)
-    return parser
 
-
-def _tango(options):
-    try:
-        from . import tango
-    except ImportError as error:
-        raise ValueError("the Tango server needs PyTango (Debian: python3-tango): %s" % error)
-    return tango.main([options.instance] + options.options)
-
-
-def _processing_options(command):
+def _processing_options(command: argparse.ArgumentParser) -> None:
     command.add_argument("--apodization", choices=APODIZATIONS, default="happ-genzel",
                          help="apodization window (default happ-genzel)")
     command.add_argument("--zero-fill", type=int, choices=ZERO_FILL_FACTORS, default=2,
                          help="zero filling factor (default 2)")
     command.add_argument("--phase", choices=PHASE_MODES, default="mertz",
                          help="phase correction (default mertz)")
-    command.add_argument("--laser", type=_positive_float, default=HENE_WAVENUMBER,
-                         metavar="CM-1", help="reference laser wavenumber (default %(default)s)")
+    sampling = command.add_mutually_exclusive_group()
+    sampling.add_argument("--sampling-wavenumber", type=_positive_float, metavar="CM-1",
+                          help="1 / sample spacing in cm^-1 (default: twice the folding "
+                               "wavenumber in the SPC file, else %g)" % SAMPLING_WAVENUMBER)
+    sampling.add_argument("--laser", type=_positive_float, metavar="CM-1",
+                          help="reference laser wavenumber of an instrument that samples at "
+                               "every zero crossing (the sampling wavenumber is twice it)")
     command.add_argument("--subfile", type=int, metavar="N",
                          help="use subfile N (from 0) instead of the mean of all")
     command.add_argument("--transmittance", action="store_true",
@@ -135,17 +145,14 @@ def _processing_options(command):
                          help="least prominence of a band (default 0.05)")
     command.add_argument("--model", type=int, help="the board model that recorded the runs")
     command.add_argument("--title", help="title of the spectrum")
+    command.add_argument("--owner", help="owner of the data, for the JCAMP-DX file")
 
 
 # acquire ---------------------------------------------------------------------
 
 
-def _acquire(options):
-    if options.points is not None and not 1 <= options.points <= 32768:
-        raise ValueError("--points must be 1 to 32768, not %d" % options.points)
-    if options.files < 0:
-        raise ValueError("--files must be 0 or more, not %d" % options.files)
-    runs = [(path, in_beam, label) for path, in_beam, label in (
+def _acquire(options: argparse.Namespace) -> int:
+    runs: List[Tuple[Optional[str], bool, str]] = [(path, in_beam, label) for path, in_beam, label in (
         (options.background, False, "background"), (options.sample, True, "sample"),
         (options.out, not options.sim_no_sample, "run")) if path]
     if not runs:
@@ -158,7 +165,9 @@ def _acquire(options):
             sim.set_seed(options.sim_seed)
         if options.sim_rate is not None:
             sim.set_scan_rate(options.sim_rate)
-    say = (lambda text: None) if options.quiet else (lambda text: print(text, flush=True))
+    def say(text: str) -> None:
+        if not options.quiet:
+            print(text, flush=True)
 
     with Spectrometer(options.model) as s:
         s.gain = options.gain
@@ -180,16 +189,16 @@ def _acquire(options):
                 files = "%d files" % options.files if options.files else "files until Ctrl-C"
                 say("%s: model %d, %d points, %d scans per file, %s%s" % (
                     label, options.model, s.points, options.scans, files, target))
-                read = 0
                 # Closing the generator, also on Ctrl-C, stops the run and
-                # completes the stream file.
-                with contextlib.closing(s.acquire(stream=path)) as files_of_run:
-                    for read, acquired in enumerate(files_of_run, start=1):
-                        say("  file %d  %s  %s" % (read, _local_time(acquired.timestamp),
-                                                   _summary(acquired.values)))
-                if options.files and read < options.files:
-                    raise ValueError("the %s run ended early after %d of %d files (see the debug "
-                                     "trace)" % (label, read, options.files))
+                # completes the stream file. A run that fails raises.
+                with contextlib.closing(s.acquire(stream=path,
+                                                  timeout=options.timeout)) as files_of_run:
+                    for acquired in files_of_run:
+                        zpd = "ZPD %d" % acquired.zpd if acquired.zpd is not None else \
+                            "ZPD not found"
+                        say("  file %d  %s  %s (largest sample of the burst)  p-p %.1f" % (
+                            (acquired.index or 0) + 1, _local_time(acquired.time), zpd,
+                            _peak_to_peak(acquired.values)))
         except KeyboardInterrupt:
             say("stopped")
             return EXIT_INTERRUPTED if options.files else EXIT_OK
@@ -199,18 +208,14 @@ def _acquire(options):
     return EXIT_OK
 
 
-def _local_time(stamp):
+def _local_time(stamp: datetime.datetime) -> str:
     return stamp.astimezone().isoformat(timespec="milliseconds")
 
 
-def _summary(values):
+def _peak_to_peak(values: Array) -> float:
     work = numpy.array(values)
     baseline_correct_ifg(work, BASELINE_LINEAR if work.size >= 64 else BASELINE_MEAN)
-    try:
-        zpd = "ZPD %d" % find_zpd(work)
-    except NadixqError:
-        zpd = "ZPD not found"
-    return "%s  p-p %.1f" % (zpd, float(work.max() - work.min()))
+    return float(work.max() - work.min())
 
 
 # spectrum and plot -----------------------------------------------------------
@@ -219,26 +224,37 @@ def _summary(values):
 class _Run:
     """One SPC run: its mean (or chosen) interferogram and that one's spectrum."""
 
-    def __init__(self, path, options):
+    def __init__(self, path: str, options: argparse.Namespace) -> None:
         self.path = path
-        self.file = spc.read(path)
-        if len(self.file) == 0:
-            raise ValueError("%s holds no subfile" % path)
-        if options.subfile is None:
-            self.interferogram = self.file.y.mean(axis=0)
-            first = self.file.subfiles[0]
-        else:
-            if not 0 <= options.subfile < len(self.file):
-                raise ValueError("%s has subfiles 0 to %d" % (path, len(self.file) - 1))
-            first = self.file.subfiles[options.subfile]
-            self.interferogram = first.values
-        self.time = first.time
+        with spc.read(path) as run:
+            if len(run) == 0:
+                raise ValueError("%s holds no subfile" % path)
+            if options.subfile is None:
+                self.interferogram: Array = run.y.mean(axis=0, dtype=numpy.float64)
+                first = run.subfiles[0]
+            else:
+                if not 0 <= options.subfile < len(run):
+                    raise ValueError("%s has subfiles 0 to %d" % (path, len(run) - 1))
+                first = run.subfiles[options.subfile]
+                self.interferogram = numpy.array(first.values, dtype=numpy.float64)
+            sampling = _sampling(options, run)
+            # The subfile's time is a float32 of seconds: to its step, not more.
+            self.time = datetime.datetime.fromtimestamp(round(first.seconds),
+                                                        datetime.timezone.utc)
         self.spectrum = spectrum(self.interferogram, options.apodization, options.zero_fill,
-                                 options.phase, options.laser)
-        self.spectrum.timestamp = self.time
+                                 options.phase, sampling_wavenumber=sampling)
+        self.spectrum.time = self.time
 
 
-def _result(options):
+def _sampling(options: argparse.Namespace, run: spc.SpcFile) -> float:
+    if options.laser is not None:
+        return 2.0 * float(options.laser)
+    if options.sampling_wavenumber is not None:
+        return float(options.sampling_wavenumber)
+    return run.sampling_wavenumber or SAMPLING_WAVENUMBER
+
+
+def _result(options: argparse.Namespace) -> Tuple[_Run, Optional[_Run], Spectrum]:
     """The sample's run, the background's (or None) and the spectrum to report."""
     sample = _Run(options.run, options)
     if options.background is None:
@@ -248,22 +264,25 @@ def _result(options):
     return sample, background, ratio(sample.spectrum, background.spectrum)
 
 
-def _spectrum(options):
+def _spectrum(options: argparse.Namespace) -> int:
     sample, background, result = _result(options)
     if options.output:
         # A single beam where it rises above 1% of its largest value; a ratio
         # is written where it is finite.
         low, high = (None, None) if background else _lit_range(result)
         jcamp.write(options.output, result, title=options.title or _title(options, result),
-                    low=low, high=high, model=options.model)
+                    low=low, high=high, model=options.model, owner=options.owner)
         print("wrote %s (%s)" % (options.output, result.kind))
     if background is not None:
         _print_bands(result, options.prominence)
     return EXIT_OK
 
 
-def _plot(options):
+def _plot(options: argparse.Namespace) -> int:
     try:
+        # Pictures into files, without a display: the command line's choice.
+        import matplotlib  # type: ignore[import]
+        matplotlib.use("Agg")
         from . import plot
     except ImportError as error:
         raise ValueError("plots need matplotlib (Debian: python3-matplotlib): %s" % error)
@@ -278,21 +297,19 @@ def _plot(options):
     return EXIT_OK
 
 
-def _title(options, result):
+def _title(options: argparse.Namespace, result: Spectrum) -> str:
     name = os.path.basename(options.run)
     if options.background:
         return "%s of %s against %s" % (result.kind, name, os.path.basename(options.background))
     return "single-beam spectrum of %s" % name
 
 
-def _lit_range(single_beam):
+def _lit_range(single_beam: Spectrum) -> Tuple[float, float]:
     lit = numpy.flatnonzero(single_beam.values > 0.01 * numpy.max(single_beam.values))
-    return single_beam.wavenumber[lit[0]], single_beam.wavenumber[lit[-1]]
+    return float(single_beam.wavenumber[lit[0]]), float(single_beam.wavenumber[lit[-1]])
 
 
-
-
-def _print_bands(result, prominence):
+def _print_bands(result: Spectrum, prominence: float) -> None:
     bands = sorted(find_bands(result, prominence, *BAND_RANGE), reverse=True)
     unit = "transmittance" if result.kind == TRANSMITTANCE else "absorbance"
     print("%d bands from %g to %g cm^-1 (prominence %g):" % (
@@ -302,19 +319,40 @@ def _print_bands(result, prominence):
         print("  %14.1f  %13.3f" % (centre, height))
 
 
-def _positive_float(text):
+def _positive_float(text: str) -> float:
     value = float(text)
     if not value > 0.0 or value == float("inf"):
         raise argparse.ArgumentTypeError("must be a positive number: %s" % text)
     return value
 
 
-def _positive_int(text):
+def _positive_int(text: str) -> int:
     value = int(text)
     if value < 1:
         raise argparse.ArgumentTypeError("must be 1 or more: %s" % text)
     return value
 
+
+def _add_tango(commands: Any) -> None:
+    tango = commands.add_parser(
+        "tango", help="run the Tango device server NadixqSpectrometer",
+        description="Runs the Tango device server NadixqSpectrometer/INSTANCE (as the installed "
+                    "NadixqSpectrometer script does); the options after INSTANCE are Tango's, "
+                    "e.g. -nodb -port 45450 -dlist lab/ftir/1 without a database.")
+    tango.add_argument("instance", help="the server's instance name")
+    tango.add_argument("options", nargs=argparse.REMAINDER, help="Tango server options")
+    tango.set_defaults(handler=_tango)
+
+
+def _tango(options: argparse.Namespace) -> int:
+    try:
+        from . import tango
+    except ImportError as error:
+        raise ValueError("the Tango server needs PyTango (Debian: python3-tango): %s" % error)
+    return tango.main([options.instance] + options.options)
+
+
+SUBCOMMANDS: List[Callable[[Any], None]] = [_add_acquire, _add_spectrum_and_plot, _add_tango]
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -2,10 +2,15 @@
 on a wavenumber axis, and the transmittance and absorbance of a sample
 against a background.
 
-The interferogram is sampled at the zero crossings of the reference laser's
-fringes, so neighbouring samples lie 1 / laser_wavenumber cm apart in optical
-path difference and the spectrum reaches up to laser_wavenumber / 2 (the
-folding wavenumber). The chain, as spectrum() runs it:
+The interferogram is sampled at zero crossings of the reference laser's
+fringes. Neighbouring samples lie 1 / sampling_wavenumber cm apart in optical
+path difference, and the spectrum reaches up to sampling_wavenumber / 2 (the
+folding wavenumber). Zero crossings of a laser of wavenumber L lie 1 / (2 L)
+apart: an instrument that samples at every zero crossing has the sampling
+wavenumber 2 L, one that samples once per fringe L. The default,
+15798.0378 cm^-1, is the simulated instrument's, twice the folding
+wavenumber 7899.0189 cm^-1 that the library's SPC stream files carry as
+their last X value. The chain, as spectrum() runs it:
 
 1. the offset is removed: the library's baseline correction, taking off the
    mean of all points (a spectrum that is zero at 0 cm^-1 gives an
@@ -15,7 +20,9 @@ folding wavenumber). The chain, as spectrum() runs it:
 2. the zero path difference (ZPD): the library's FindZPD finds the centre
    burst's zero crossing, the burst's largest sample next to it is taken as
    the centre, and the slope of the phase of the double-sided part around it
-   places the ZPD to a fraction of a sample;
+   places the ZPD to a fraction of a sample, when it lies within half a
+   sample of the centre (as it does for a burst that the phase slope
+   describes); otherwise the centre sample stays the ZPD;
 3. the samples are weighted by the apodization window, which falls from 1 at
    the ZPD to its end value at the last sample, and (Mertz) by a ramp that
    rises from 0 to 1 across the double-sided part, so that the samples on
@@ -32,16 +39,31 @@ The values are in the interferogram's units times samples (the transform's
 sum over both sides of the ZPD).
 """
 
+from __future__ import annotations
+
 import datetime
 import math
+from typing import Any, Optional, Sequence, Tuple, Union
 
 import numpy
+import numpy.typing
 
 from . import apodization as _apodization
-from .processing import BASELINE_MEAN, baseline_correct_ifg, find_zpd
+from .processing import BASELINE_MEAN, baseline_correct_ifg, find_zpd, largest_near
+
+Array = numpy.typing.NDArray[numpy.float64]
 
 # The helium-neon reference laser: 632.99 nm in air, as a wavenumber in cm^-1.
 HENE_WAVENUMBER = 15798.0
+#: The folding wavenumber (cm^-1) of the library's interferograms: the last
+#: X value of its SPC stream files.
+FOLDING_WAVENUMBER = 7899.0189
+#: The sampling wavenumber (cm^-1, 1 / sample spacing) of the simulated
+#: instrument and of the SPC files' X range: twice the folding wavenumber.
+SAMPLING_WAVENUMBER = 2.0 * FOLDING_WAVENUMBER
+#: The resolution (cm^-1) of the library's row for each point count.
+NOMINAL_RESOLUTIONS = {30000: 0.5, 32768: 0.5, 16384: 1.0, 8192: 2.0, 4096: 4.0, 2048: 8.0,
+                       1024: 16.0}
 
 # Points on either side of the ZPD that the phase is measured from.
 PHASE_POINTS = 256
@@ -57,8 +79,8 @@ ABSORBANCE = "absorbance"
 # spectra is not a measurement: transmittance and absorbance are NaN there.
 NOISE_FLOOR = 0.01
 
-# The burst's largest sample lies this close to FindZPD's zero crossing.
-_CENTRE_SEARCH = 8
+# The sub-sample ZPD moves the centre by at most this many samples.
+_MOST_REFINEMENT = 0.5
 # Fewer points than this on the short side leave no usable phase.
 _MIN_PHASE_POINTS = 16
 
@@ -66,71 +88,113 @@ _MIN_PHASE_POINTS = 16
 class Spectrum:
     """A spectrum on an ascending wavenumber axis.
 
-    `wavenumber` (cm^-1) and `values` are float64 numpy arrays of one length;
-    `kind` is "single-beam", "transmittance" or "absorbance"; `resolution`
-    (cm^-1) is the reciprocal of the largest optical path difference used.
-    The processing parameters that made it are kept as `apodization`,
-    `zero_fill`, `phase` and `laser_wavenumber`; `zpd` is the index of the
-    zero path difference in the interferogram (a fraction of a sample) and
-    `timestamp` the interferogram's time (a datetime) when it had one.
+    `wavenumber` (cm^-1) and `values` are float64 numpy arrays of one length.
+    `kind` is "single-beam" (values in the interferogram's counts times
+    samples: arbitrary units), "transmittance" (a ratio) or "absorbance"
+    (decadic). `resolution` (cm^-1) is the computed one, the reciprocal of
+    the largest optical path difference used; `nominal_resolution` the
+    library's row that the interferogram's point count belongs to (4.0 for
+    4096 points; None for a count of no row), the value to report as the
+    resolution asked for. The processing parameters that made it are kept as
+    `apodization`, `zero_fill`, `phase` and `sampling_wavenumber` (cm^-1);
+    `zpd` is the zero path difference in the interferogram's samples (the
+    burst's largest sample refined to a fraction) and `time` the
+    interferogram's time (an aware datetime) when it had one.
     """
 
-    def __init__(self, wavenumber, values, resolution, kind=SINGLE_BEAM, apodization=None,
-                 zero_fill=None, phase=None, laser_wavenumber=HENE_WAVENUMBER, zpd=None,
-                 timestamp=None):
-        self.wavenumber = numpy.asarray(wavenumber, dtype=numpy.float64)
-        self.values = numpy.asarray(values, dtype=numpy.float64)
+    def __init__(self, wavenumber: numpy.typing.ArrayLike, values: numpy.typing.ArrayLike,
+                 resolution: float, kind: str = SINGLE_BEAM, apodization: Optional[str] = None,
+                 zero_fill: Optional[int] = None, phase: Optional[str] = None,
+                 sampling_wavenumber: float = SAMPLING_WAVENUMBER, zpd: Optional[float] = None,
+                 time: Optional[datetime.datetime] = None,
+                 nominal_resolution: Optional[float] = None) -> None:
+        self.wavenumber: Array = numpy.asarray(wavenumber, dtype=numpy.float64)
+        self.values: Array = numpy.asarray(values, dtype=numpy.float64)
         if self.wavenumber.ndim != 1 or self.wavenumber.shape != self.values.shape:
             raise ValueError("wavenumber and values must be one-dimensional and of one length")
         self.resolution = float(resolution)
+        self.nominal_resolution = nominal_resolution
         self.kind = kind
         self.apodization = apodization
         self.zero_fill = zero_fill
         self.phase = phase
-        self.laser_wavenumber = laser_wavenumber
+        self.sampling_wavenumber = float(sampling_wavenumber)
         self.zpd = zpd
-        self.timestamp = timestamp
+        self.time = time
 
-    def __len__(self):
-        return len(self.values)
+    @property
+    def laser_wavenumber(self) -> float:
+        """The wavenumber (cm^-1) of a laser whose every zero crossing gave a
+        sample: half the sampling wavenumber."""
+        return self.sampling_wavenumber / 2.0
 
-    def __repr__(self):
-        return "<nadixq.Spectrum %s, %d points, %.4g to %.4g cm^-1, resolution %.3g cm^-1>" % (
+    @property
+    def timestamp(self) -> Optional[datetime.datetime]:
+        """The same as `time` (the name of earlier versions)."""
+        return self.time
+
+    @timestamp.setter
+    def timestamp(self, value: Optional[datetime.datetime]) -> None:
+        self.time = value
+
+    def __len__(self) -> int:
+        return int(self.values.size)
+
+    def __repr__(self) -> str:
+        return "<nadixq.Spectrum %s, %d points, %.4g to %.4g cm^-1, resolution %s>" % (
             self.kind, len(self), self.wavenumber[0] if len(self) else 0.0,
-            self.wavenumber[-1] if len(self) else 0.0, self.resolution)
+            self.wavenumber[-1] if len(self) else 0.0, resolution_text(self))
 
-    def between(self, low, high):
+    def between(self, low: float, high: float) -> "Spectrum":
         """The part from `low` to `high` cm^-1 (both included, either order)."""
         low, high = min(low, high), max(low, high)
         inside = (self.wavenumber >= low) & (self.wavenumber <= high)
         return self._with(self.wavenumber[inside], self.values[inside], self.kind)
 
-    def _with(self, wavenumber, values, kind):
+    def _with(self, wavenumber: Array, values: Array, kind: str) -> "Spectrum":
         return Spectrum(wavenumber, values, self.resolution, kind, self.apodization,
-                        self.zero_fill, self.phase, self.laser_wavenumber, self.zpd,
-                        self.timestamp)
+                        self.zero_fill, self.phase, self.sampling_wavenumber, self.zpd,
+                        self.time, self.nominal_resolution)
 
 
-def spectrum(ifg, apodization="happ-genzel", zero_fill=2, phase="mertz",
-             laser_wavenumber=HENE_WAVENUMBER):
+def resolution_text(spectrum: Spectrum) -> str:
+    """The resolution as the user asked for it, with the computed value
+    beside it: "4 cm^-1 (1/OPD 4.12 cm^-1)"."""
+    if spectrum.nominal_resolution is None:
+        return "%.3g cm^-1 (1/OPD)" % spectrum.resolution
+    return "%g cm^-1 (1/OPD %.3g cm^-1)" % (spectrum.nominal_resolution, spectrum.resolution)
+
+
+def spectrum(ifg: Any, apodization: str = "happ-genzel", zero_fill: int = 2,
+             phase: str = "mertz", sampling_wavenumber: float = SAMPLING_WAVENUMBER,
+             laser_wavenumber: Optional[float] = None) -> Spectrum:
     """The single-beam spectrum of the interferogram `ifg` (a sequence of
-    numbers, or an Interferogram or AcquiredFile, whose time stamp the
-    spectrum keeps). `apodization` names the window (nadixq.apodization.NAMES),
-    `zero_fill` (1, 2, 4 or 8) how many times the transform is longer than
-    the smallest power of two that holds both sides of the interferogram,
-    `phase` is "mertz" or "magnitude", `laser_wavenumber` the reference
-    laser's wavenumber in cm^-1. The interferogram is not changed. Raises
-    NadixqError (code -3) when FindZPD finds no centre burst."""
-    samples, timestamp = _samples_of(ifg)
+    numbers, or an Interferogram, whose time the spectrum keeps).
+
+    `apodization` names the window (nadixq.apodization.NAMES), `zero_fill`
+    (1, 2, 4 or 8) how many times the transform is longer than the smallest
+    power of two that holds both sides of the interferogram, `phase` is
+    "mertz" or "magnitude". `sampling_wavenumber` (cm^-1) is 1 / the sample
+    spacing in optical path difference: the spectrum's axis runs to half of
+    it. `laser_wavenumber` (cm^-1), given instead, is the reference laser's
+    wavenumber on an instrument that samples at every zero crossing of its
+    fringes, which lie half a wavelength apart: the sampling wavenumber is
+    then twice it (15798 cm^-1 for a HeNe laser gives 31596 cm^-1). The
+    interferogram is not changed. Raises NadixqError (code -3) when FindZPD
+    finds no centre burst."""
+    samples, stamp = _samples_of(ifg)
     _apodization.check(apodization)
-    if zero_fill not in ZERO_FILL_FACTORS or isinstance(zero_fill, bool):
+    if isinstance(zero_fill, bool) or zero_fill not in ZERO_FILL_FACTORS:
         raise ValueError("zero_fill must be one of %s, not %r" % (ZERO_FILL_FACTORS, zero_fill))
     zero_fill = int(zero_fill)
     if phase not in PHASE_MODES:
         raise ValueError("phase must be one of %s, not %r" % (PHASE_MODES, phase))
-    laser = float(laser_wavenumber)
-    if not (math.isfinite(laser) and laser > 0.0):
-        raise ValueError("laser_wavenumber must be a positive number, not %r" % laser_wavenumber)
+    if laser_wavenumber is not None:
+        if sampling_wavenumber != SAMPLING_WAVENUMBER:
+            raise ValueError("give sampling_wavenumber or laser_wavenumber, not both")
+        sampling = 2.0 * _positive("laser_wavenumber", laser_wavenumber)
+    else:
+        sampling = _positive("sampling_wavenumber", sampling_wavenumber)
 
     values = numpy.array(samples, dtype=numpy.float64)  # a copy, corrected in place
     if values.ndim != 1 or values.size < 4 * _MIN_PHASE_POINTS:
@@ -139,8 +203,8 @@ def spectrum(ifg, apodization="happ-genzel", zero_fill=2, phase="mertz",
     if not numpy.all(numpy.isfinite(values)):
         raise ValueError("the interferogram holds values that are not finite")
     baseline_correct_ifg(values, BASELINE_MEAN)
-    centre = _largest_near(values, find_zpd(values))
-    count = values.size
+    centre = largest_near(values, find_zpd(values))
+    count = int(values.size)
     half = min(PHASE_POINTS, centre, count - 1 - centre)
     if half < _MIN_PHASE_POINTS:
         raise ValueError("the centre burst lies %d points from the interferogram's end; the phase "
@@ -177,12 +241,22 @@ def spectrum(ifg, apodization="happ-genzel", zero_fill=2, phase="mertz",
     else:
         result = numpy.abs(transform)
 
-    wavenumber = numpy.arange(size // 2 + 1) * (laser / size)
-    return Spectrum(wavenumber, result, laser / reach, SINGLE_BEAM, apodization, zero_fill, phase,
-                    laser, zpd, timestamp)
+    wavenumber = numpy.arange(size // 2 + 1) * (sampling / size)
+    return Spectrum(wavenumber, result, sampling / reach, SINGLE_BEAM, apodization, zero_fill,
+                    phase, sampling, zpd, stamp, NOMINAL_RESOLUTIONS.get(count))
 
 
-def transmittance(sample, background, noise_floor=NOISE_FLOOR):
+def _positive(name: str, value: Any) -> float:
+    if isinstance(value, (bool, str, bytes)):
+        raise TypeError("%s must be a number of cm^-1, not %r" % (name, value))
+    number = float(value)
+    if not (math.isfinite(number) and number > 0.0):
+        raise ValueError("%s must be a positive number of cm^-1, not %r" % (name, value))
+    return number
+
+
+def transmittance(sample: Spectrum, background: Spectrum,
+                  noise_floor: float = NOISE_FLOOR) -> Spectrum:
     """The transmittance sample / background of two single-beam spectra on
     the same axis, as a Spectrum. NaN where the background lies below
     `noise_floor` times its largest value."""
@@ -195,7 +269,8 @@ def transmittance(sample, background, noise_floor=NOISE_FLOOR):
     return sample._with(sample.wavenumber, ratio, TRANSMITTANCE)
 
 
-def absorbance(sample, background, noise_floor=NOISE_FLOOR):
+def absorbance(sample: Spectrum, background: Spectrum,
+               noise_floor: float = NOISE_FLOOR) -> Spectrum:
     """The decadic absorbance -log10(sample / background) of two single-beam
     spectra on the same axis, as a Spectrum. NaN, never infinite, where the
     background lies below the noise floor (see transmittance()) or the
@@ -209,39 +284,29 @@ def absorbance(sample, background, noise_floor=NOISE_FLOOR):
     return sample._with(sample.wavenumber, result, ABSORBANCE)
 
 
-def _samples_of(ifg):
-    """The values of an interferogram and its time stamp (a datetime or None)."""
+def _samples_of(ifg: Any) -> Tuple[Any, Optional[datetime.datetime]]:
+    """The values of an interferogram and its time (a datetime or None)."""
     if isinstance(ifg, numpy.ndarray) or not hasattr(ifg, "values"):
         return ifg, None
-    stamp = getattr(ifg, "time", None)  # an Interferogram
-    if stamp is None and isinstance(getattr(ifg, "timestamp", None), datetime.datetime):
-        stamp = ifg.timestamp  # an AcquiredFile
-    return ifg.values, stamp
+    stamp = getattr(ifg, "time", None)
+    return ifg.values, stamp if isinstance(stamp, datetime.datetime) else None
 
 
-def _check_same_axis(first, second):
+def _check_same_axis(first: Any, second: Any) -> None:
     for item in (first, second):
         if not isinstance(item, Spectrum):
             raise TypeError("a nadixq.Spectrum is required, not %s" % type(item).__name__)
     if first.wavenumber.shape != second.wavenumber.shape or \
             not numpy.array_equal(first.wavenumber, second.wavenumber):
         raise ValueError("the two spectra lie on different wavenumber axes (compute both with the "
-                         "same points, zero_fill and laser_wavenumber)")
+                         "same points, zero_fill and sampling_wavenumber)")
 
 
-def _largest_near(values, crossing):
-    """The index of the largest sample (by magnitude) within a few samples of
-    the burst's zero crossing."""
-    first = max(0, crossing - _CENTRE_SEARCH)
-    window = numpy.abs(values[first:crossing + _CENTRE_SEARCH + 1])
-    return first + int(numpy.argmax(window))
-
-
-def _power_of_two_at_least(length):
+def _power_of_two_at_least(length: float) -> int:
     return 1 << max(1, int(math.ceil(math.log2(max(length, 2.0)))))
 
 
-def _placed(weighted, start, size):
+def _placed(weighted: Array, start: int, size: int) -> Array:
     """A transform buffer of `size` with `weighted` laid out from index
     `start` on (negative indices wrap round to the end)."""
     buffer = numpy.zeros(size)
@@ -249,7 +314,8 @@ def _placed(weighted, start, size):
     return buffer
 
 
-def _phase_spectrum(values, centre, zpd, half, size):
+def _phase_spectrum(values: Array, centre: int, zpd: float, half: int,
+                    size: int) -> numpy.typing.NDArray[numpy.complex128]:
     """The transform of the double-sided part within `half` points of the
     ZPD at `zpd`, laid out with `centre` at index 0. Its window, a Hann
     window centred on the ZPD, is smooth everywhere: a kink at the ZPD (a
@@ -259,11 +325,17 @@ def _phase_spectrum(values, centre, zpd, half, size):
     return numpy.fft.rfft(_placed(values[index] * weights, -half, size))
 
 
-def _refine_centre(values, centre, half):
+def _refine_centre(values: Array, centre: int, half: int) -> float:
     """The ZPD to a fraction of a sample: where the double-sided part's phase
     has no slope left. A part symmetric about a point x0 has the transform
     R(k) exp(-2 pi i k (x0 - centre) / size) with R real, so the mean angle
-    between neighbouring bins gives x0."""
+    between neighbouring bins gives x0.
+
+    The burst's largest sample lies within half a sample of the ZPD of any
+    interferogram whose phase is a slope; a slope that points further away
+    is a phase that a shift does not describe (dispersion, noise), and
+    moving the centre by it would scale the low-resolution part of the
+    spectrum. The centre sample then stays the ZPD."""
     size = _power_of_two_at_least(8.0 * half)
     zpd = float(centre)
     for _ in range(3):
@@ -271,9 +343,8 @@ def _refine_centre(values, centre, half):
         turn = numpy.sum(transform[2:] * numpy.conj(transform[1:-1]))
         if turn == 0:
             break
-        shift = -size * numpy.angle(turn) / (2.0 * numpy.pi)
-        # The burst's largest sample lies within half a sample of the ZPD on
-        # any interferogram of a real spectrum; more is a phase that the
-        # slope does not describe (noise alone), and the sample stays.
-        zpd = centre + float(numpy.clip(shift, -1.0, 1.0))
+        shift = float(-size * numpy.angle(turn) / (2.0 * numpy.pi))
+        if abs(shift) > _MOST_REFINEMENT:
+            return float(centre)
+        zpd = centre + shift
     return zpd

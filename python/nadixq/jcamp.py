@@ -9,12 +9,16 @@ every line after one that ends in a difference starts with that line's last
 ordinate again, as the check value readers expect. AFFN writes plain numbers.
 """
 
+from __future__ import annotations
+
 import datetime
 import math
+import os
+from typing import Any, List, Optional, Sequence, Tuple
 
 import numpy
 
-from .fourier import ABSORBANCE, SINGLE_BEAM, TRANSMITTANCE
+from .fourier import ABSORBANCE, SINGLE_BEAM, TRANSMITTANCE, Array, Spectrum
 
 COMPRESSIONS = ("difdup", "affn")
 
@@ -29,13 +33,22 @@ _DIF_NEGATIVE = "%jklmnopqr"
 _DUP = " STUVWXYZs"
 
 
-def write(path, spectrum, title=None, compression="difdup", low=None, high=None, model=None,
-          origin="nadixq", owner="", digits=7):
+#: ##OWNER= when the caller names none: the standard wants a value there.
+UNKNOWN_OWNER = "unknown"
+
+
+def write(path: "os.PathLike[str] | str", spectrum: Spectrum, title: Optional[str] = None,
+          compression: str = "difdup", low: Optional[float] = None, high: Optional[float] = None,
+          model: Optional[int] = None, origin: str = "nadixq", owner: Optional[str] = None,
+          digits: int = 7, resolution: Optional[float] = None) -> None:
     """Writes `spectrum` (a nadixq.Spectrum) to `path` as a JCAMP-DX 5.01
     INFRARED SPECTRUM: ##XUNITS=1/CM and ##YUNITS=ABSORBANCE, TRANSMITTANCE
     or ARBITRARY UNITS (a single-beam spectrum) after its kind, with the
-    origin, the date (the spectrum's time stamp, else now), the resolution,
-    the instrument (`model`: the board model that recorded it) and the
+    origin, the owner (`owner`, else "unknown": the record must have a
+    value), the date (the spectrum's time, else now), the resolution
+    (`resolution`, else the spectrum's nominal resolution, the row of the
+    library its point count belongs to, else the computed one; the computed
+    1/OPD value goes into ##$RESOLUTION 1/OPD= beside it), the instrument (`model`: the board model that recorded it) and the
     processing parameters. `low` and `high` (cm^-1) limit the range written.
     The format has no way to write a missing value, so of the range only the
     longest stretch of finite values is written: for a ratio of two spectra,
@@ -50,7 +63,8 @@ def write(path, spectrum, title=None, compression="difdup", low=None, high=None,
     ordinates = numpy.rint(y / y_factor).astype(numpy.int64).tolist()
     delta = (x[-1] - x[0]) / (x.size - 1) if x.size > 1 else 0.0
 
-    stamp = spectrum.timestamp or datetime.datetime.now(datetime.timezone.utc)
+    nominal = resolution if resolution is not None else spectrum.nominal_resolution
+    stamp = spectrum.time or datetime.datetime.now(datetime.timezone.utc)
     if stamp.tzinfo is not None:
         stamp = stamp.astimezone(datetime.timezone.utc)
     lines = [
@@ -59,15 +73,17 @@ def write(path, spectrum, title=None, compression="difdup", low=None, high=None,
         "##DATA TYPE=INFRARED SPECTRUM",
         "##DATA CLASS=XYDATA",
         "##ORIGIN=%s" % _text(origin),
-        "##OWNER=%s" % _text(owner),
+        "##OWNER=%s" % (_text(owner) if owner and _text(owner) else UNKNOWN_OWNER),
         "##LONGDATE=%s" % stamp.strftime("%Y/%m/%d %H:%M:%S +0000"),
         "##SPECTROMETER/DATA SYSTEM=%s" % ("nadixq FTIR, model %s" % model if model is not None
                                             else "nadixq FTIR"),
-        "##RESOLUTION=%.6g" % spectrum.resolution,
+        "##RESOLUTION=%.6g" % (nominal if nominal is not None else spectrum.resolution),
+        # The computed value beside it: 1 / the largest optical path difference.
+        "##$RESOLUTION 1/OPD=%.6g" % spectrum.resolution,
     ]
     processing = (("APODIZATION", spectrum.apodization), ("ZERO FILLING", spectrum.zero_fill),
                   ("PHASE CORRECTION", spectrum.phase),
-                  ("LASER WAVENUMBER", spectrum.laser_wavenumber))
+                  ("SAMPLING WAVENUMBER", spectrum.sampling_wavenumber))
     lines += ["##$%s=%s" % (label, value) for label, value in processing if value is not None]
     lines += [
         "##XUNITS=1/CM",
@@ -93,16 +109,18 @@ def write(path, spectrum, title=None, compression="difdup", low=None, high=None,
         out.write("\n".join(lines) + "\n")
 
 
-def _finite_range(spectrum, low, high):
+def _finite_range(spectrum: Spectrum, low: Optional[float],
+                  high: Optional[float]) -> Tuple[Array, Array]:
     x = spectrum.wavenumber
     y = spectrum.values
     low = -math.inf if low is None else low
     high = math.inf if high is None else high
     inside = (x >= min(low, high)) & (x <= max(low, high))
     x, y = x[inside], y[inside]
-    edges = numpy.flatnonzero(numpy.diff(numpy.concatenate(([0], numpy.isfinite(y), [0]))
-                                         .astype(numpy.int8)))
-    runs = list(zip(edges[0::2], edges[1::2]))
+    edge = numpy.zeros(1, dtype=numpy.int8)
+    edges = numpy.flatnonzero(numpy.diff(numpy.concatenate(
+        (edge, numpy.isfinite(y).astype(numpy.int8), edge))))
+    runs = [(int(a), int(b)) for a, b in zip(edges[0::2], edges[1::2])]
     if not runs or max(stop - start for start, stop in runs) < 2:
         raise ValueError("the spectrum has no two neighbouring finite values in the range to "
                          "write")
@@ -110,29 +128,29 @@ def _finite_range(spectrum, low, high):
     return x[start:stop], y[start:stop]
 
 
-def _text(value):
+def _text(value: Any) -> str:
     """A label's value on one line of printable ASCII."""
     text = " ".join(str(value).split())
     return text.encode("ascii", "replace").decode("ascii")
 
 
-def _abscissa(value):
+def _abscissa(value: float) -> str:
     return "%.12g" % value
 
 
-def _coded(value, positive, negative):
+def _coded(value: int, positive: str, negative: str) -> str:
     """An integer with its first digit replaced by a letter of the form."""
     digits = str(abs(value))
     table = negative if value < 0 else positive
     return table[int(digits[0])] + digits[1:]
 
 
-def _dup(count):
+def _dup(count: int) -> str:
     digits = str(count)
     return _DUP[int(digits[0])] + digits[1:]
 
 
-def _difdup_lines(abscissae, ordinates):
+def _difdup_lines(abscissae: Sequence[float], ordinates: Sequence[int]) -> List[str]:
     lines = []
     count = len(ordinates)
     first = 0
@@ -165,7 +183,7 @@ def _difdup_lines(abscissae, ordinates):
         first = following - 1  # the next line starts with the check value
 
 
-def _affn_lines(abscissae, ordinates):
+def _affn_lines(abscissae: Sequence[float], ordinates: Sequence[int]) -> List[str]:
     lines = []
     first = 0
     count = len(ordinates)

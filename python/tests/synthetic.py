@@ -2,7 +2,10 @@
 
 import numpy
 
-LASER = 15798.0
+import nadixq
+
+# The sampling wavenumber (1 / sample spacing) of the interferograms.
+LASER = nadixq.SAMPLING_WAVENUMBER
 PERIOD = 65536  # samples of the transform the interferograms are cut from
 
 

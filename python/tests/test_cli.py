@@ -60,6 +60,11 @@ class CommandLine(unittest.TestCase):
                                                        "bg.spc", "-o", "abs.png"))
         with open(os.path.join(self.folder, "abs.png"), "rb") as png:
             self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n")
+        # Only the command line picks the backend: the module keeps a program's.
+        backend = subprocess.run([sys.executable, "-c", "import matplotlib; matplotlib.use('svg'); "
+                                  "import nadixq.plot; print(matplotlib.get_backend())"],
+                                 capture_output=True, text=True, timeout=60, check=True).stdout
+        self.assertEqual(backend.strip(), "svg")
 
     @unittest.skipUnless(os.environ.get("NADIXQ_TOOLS_DIR"), "NADIXQ_TOOLS_DIR is not set")
     def test_acquisition_command_records_a_background_without_the_film(self):

@@ -4,6 +4,7 @@ import array
 import ctypes
 import datetime
 import os
+import resource
 import struct
 import tempfile
 import time
@@ -60,7 +61,10 @@ class SimulatedRun(unittest.TestCase):
         files = self._files_of_run()
         after = time.time() * 1000.0
 
-        for values, stamp in files:
+        for ifg in files:
+            values, stamp = ifg.values, ifg.milliseconds
+            self.assertIsNone(ifg.index)  # read outside acquire()
+            self.assertLessEqual(abs(ifg.zpd - 256), 2)
             self.assertIsInstance(values, numpy.ndarray)
             self.assertEqual((values.dtype, values.shape), (numpy.float64, (POINTS,)))
             self.assertLessEqual(abs(int(numpy.argmax(values)) - 256), 2)
@@ -68,10 +72,11 @@ class SimulatedRun(unittest.TestCase):
             # clock at open and runs on a performance counter from there.
             self.assertGreater(stamp, before - 5000.0)
             self.assertLess(stamp, after + 5000.0)
-        self.assertLessEqual(files[0].timestamp, files[1].timestamp)
-        self.assertEqual(self.s.timestamp, files[1].timestamp)
+        self.assertLessEqual(files[0].milliseconds, files[1].milliseconds)
+        self.assertEqual(self.s.timestamp, files[1].milliseconds)
         self.assertEqual(files[1].time.tzinfo, datetime.timezone.utc)
-        self.assertAlmostEqual(files[1].time.timestamp() * 1000.0, files[1].timestamp, delta=0.001)
+        self.assertAlmostEqual(files[1].time.timestamp() * 1000.0, files[1].milliseconds,
+                               delta=0.001)
 
         # The run ends by itself; waiting again returns at once with nothing.
         self.assertEqual(self.s.wait_for_file(30.0), 0)
@@ -105,11 +110,44 @@ class SimulatedRun(unittest.TestCase):
         for subfile, acquired in zip(read.subfiles, files):
             numpy.testing.assert_array_equal(subfile.values,
                                              acquired.values.astype(numpy.float32))
-            self.assertAlmostEqual(subfile.seconds, acquired.timestamp / 1000.0, delta=256.0)
-        local = datetime.datetime.fromtimestamp(files[0].timestamp / 1000.0)
+            # A float32 of seconds: within one step of its value.
+            self.assertAlmostEqual(subfile.seconds, acquired.milliseconds / 1000.0,
+                                   delta=subfile.seconds_step)
+        local = datetime.datetime.fromtimestamp(files[0].milliseconds / 1000.0)
         self.assertLess(abs((read.date - local).total_seconds()), 61.0)
-        self.assertEqual(read.x[0], 0.0)
-        self.assertEqual(read.x.size, POINTS)
+        # An interferogram's X is the point index; its header's last X the
+        # folding wavenumber, half the sampling wavenumber.
+        self.assertTrue(read.x_is_point_index)
+        numpy.testing.assert_array_equal(read.x, numpy.arange(POINTS))
+        self.assertEqual(read.sampling_wavenumber, nadixq.SAMPLING_WAVENUMBER)
+
+    def test_a_run_of_gigabytes_opens_in_constant_memory(self):
+        # A continuous run's file passes 4 GiB: a sparse one of 1.1 million
+        # subfiles of 1024 points, of which only the header and one subfile
+        # hold data, opens without reading it, and subfiles are read lazily.
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "long.spc")
+            self.s.stream_to_disk(path)
+            self._files_of_run()
+            self.s.stop()
+            count = 1100000
+            size = SPC_MAIN_HEADER + count * (SPC_SUBFILE_HEADER + 4 * POINTS)
+            with open(path, "r+b") as spc:
+                first = spc.read(SPC_MAIN_HEADER + SPC_SUBFILE_HEADER + 4 * POINTS)
+                spc.seek(24)
+                spc.write(struct.pack("<I", count))
+                spc.truncate(size)
+            before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+            with nadixq.spc.read(path) as run:
+                self.assertEqual((len(run), run.y.shape, run.trailing_bytes),
+                                 (count, (count, POINTS), 0))
+                numpy.testing.assert_array_equal(
+                    run.subfiles[0].values,
+                    numpy.frombuffer(first, "<f4", offset=SPC_MAIN_HEADER + SPC_SUBFILE_HEADER))
+                self.assertFalse(numpy.any(run.subfiles[-1].values))
+                self.assertEqual(run.subfiles[-1].index, 0)
+            grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+            self.assertLess(grown_kib, 64 * 1024, "%d KiB for a %d-byte file" % (grown_kib, size))
 
     def test_get_data_hands_out_the_array_the_library_filled(self):
         self.s.start()
@@ -132,16 +170,21 @@ class SimulatedRun(unittest.TestCase):
     def test_acquire_yields_every_file_and_stops_the_run_when_closed(self):
         counted = list(self.s.acquire())
         self.assertEqual(len(counted), FILES)
-        for acquired in counted:
-            self.assertEqual(acquired.timestamp.tzinfo, datetime.timezone.utc)
+        for index, acquired in enumerate(counted):
+            self.assertEqual(acquired.index, index)
+            self.assertEqual(acquired.time.tzinfo, datetime.timezone.utc)
             self.assertEqual(acquired.values.shape, (POINTS,))
-        self.assertLess(counted[0].timestamp, counted[1].timestamp)
+        self.assertLess(counted[0].time, counted[1].time)
         self.assertEqual(self.s.status, nadixq.STATUS_READY)
 
         # A failure closes out the counted run: the file without scans
-        # stores nothing and is not given again.
+        # stores nothing and is not given again, and the run raises after
+        # the file it did give.
         sim.error_at_scan(SCANS + 1)
-        self.assertEqual(len(list(self.s.acquire())), 1)
+        given = []
+        with self.assertRaises(nadixq.RunFailedError) as caught:
+            given.extend(self.s.acquire())
+        self.assertEqual((len(given), caught.exception.files_delivered), (1, 1))
 
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "continuous.spc")
@@ -267,8 +310,8 @@ class Instrument(unittest.TestCase):
             self.addCleanup(setattr, s, "points", s.points)
             self.addCleanup(setattr, s, "resolution", s.resolution)
             self.addCleanup(setattr, s, "gain", s.gain)
-            s.gain = 2.5
-            self.assertEqual(s.gain, 2.5)
+            s.gain = 4
+            self.assertEqual(s.gain, 4.0)
             s.resolution = 0.5
             self.assertEqual((s.resolution, s.points), (0.5, 32768))  # 30000 seen as 32768
             s.resolution = 16
@@ -278,16 +321,25 @@ class Instrument(unittest.TestCase):
             with self.assertRaises(TypeError):
                 s.scans = 2.5  # ctypes would cut it to 2
 
-    def test_opening_a_second_instrument_closes_the_first(self):
+    def test_a_second_instrument_opens_only_after_the_first_is_closed(self):
         first = nadixq.Spectrometer(1)
-        second = nadixq.Spectrometer(2)
-        self.addCleanup(second.close)
-        self.assertTrue(first.closed)
+        self.addCleanup(first.close)
+        first.scans = 5
+        with self.assertRaises(nadixq.InstrumentBusyError) as caught:
+            nadixq.Spectrometer(2)
+        self.assertIn("model 1 is already open", str(caught.exception))
+        self.assertFalse(first.closed)  # the first is left as it was
+        self.assertEqual(first.scans, 5)
+        first.close()
         with self.assertRaises(ValueError):
             first.start()
         first.close()  # harmless
-        self.assertFalse(second.closed)
+        second = nadixq.Spectrometer(2)
+        self.addCleanup(second.close)
         self.assertEqual(second.status, nadixq.STATUS_READY)
+        # A new instrument starts from the library's defaults.
+        self.assertEqual((second.scans, second.files, second.gain, second.resolution,
+                          second.points), (16, 1, 1.0, 1.0, 16384))
 
 
 class Processing(unittest.TestCase):

@@ -4,6 +4,7 @@ works from anywhere."""
 
 import importlib.util
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -12,9 +13,19 @@ import unittest
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
+def _project_version():
+    """The version in the project's top-level CMakeLists.txt."""
+    with open(os.path.join(os.path.dirname(SOURCE), "CMakeLists.txt")) as cmake_lists:
+        return re.search(r"project\(nadixq VERSION (\S+)", cmake_lists.read()).group(1)
+
+
 @unittest.skipUnless(importlib.util.find_spec("ensurepip") and importlib.util.find_spec("pip"),
                      "no venv or pip for this interpreter (Debian: python3-venv, python3-pip)")
 class PipInstall(unittest.TestCase):
+    def test_the_source_tree_has_the_project_version(self):
+        import nadixq
+        self.assertEqual(nadixq.__version__, _project_version())
+
     def test_pip_installs_the_package_offline(self):
         with tempfile.TemporaryDirectory() as folder:
             environment = os.path.join(folder, "venv")
@@ -34,7 +45,8 @@ class PipInstall(unittest.TestCase):
                                   capture_output=True, text=True, timeout=60)
             where, summary = done.stdout.splitlines()
             self.assertTrue(where.startswith(environment), where)
-            self.assertEqual(summary, "8193 0.1.0")
+            self.assertTrue(os.path.isfile(os.path.join(where, "py.typed")))
+            self.assertEqual(summary, "8193 %s" % _project_version())
             script = os.path.join(environment, "bin", "nadixq")
             usage = subprocess.run([script, "--help"], env=environ, check=True,
                                    capture_output=True, text=True, timeout=60).stdout

@@ -46,6 +46,23 @@ class Spectra(unittest.TestCase):
         numpy.testing.assert_allclose(magnitude.values / magnitude.values.max(),
                                       on_grid / on_grid.max(), atol=1e-6)
 
+    def test_zpd_is_refined_within_half_a_sample_or_not_at_all(self):
+        # A known fractional ZPD up to half a sample either way is found.
+        for shift in (0.45, -0.45, 0.2):
+            ifg, _ = synthetic.interferogram(POINTS, ZPD, shift=shift)
+            self.assertAlmostEqual(nadixq.spectrum(ifg).zpd, ZPD + shift, places=6)
+        # A dispersed burst (a phase quadratic in wavenumber) is no shifted
+        # one: its phase slope points further than half a sample from the
+        # largest sample, which then stays the ZPD.
+        wavenumber = synthetic.grid()
+        dispersed = synthetic.broad_band(wavenumber) * numpy.exp(
+            2j * ((wavenumber - 3000.0) / 2000.0) ** 2)
+        dispersed[0], dispersed[-1] = dispersed[0].real, dispersed[-1].real
+        ifg = numpy.roll(numpy.fft.irfft(dispersed, synthetic.PERIOD), ZPD)[:POINTS] * 1e7
+        result = nadixq.spectrum(ifg)
+        self.assertEqual(result.zpd, float(nadixq.burst_index(ifg)))
+        self.assertTrue(numpy.all(numpy.isfinite(result.values)))
+
     def test_apodization_shapes_the_line_of_a_monochromatic_source(self):
         wavenumber = synthetic.grid()
         band = synthetic.broad_band(wavenumber)
@@ -79,19 +96,26 @@ class Spectra(unittest.TestCase):
         self.assertLess(shapes["boxcar"][1], shapes["happ-genzel"][1])
         self.assertLess(shapes["happ-genzel"][1], shapes["blackman-harris-3"][1])
 
-    def test_axis_and_parameters_follow_the_laser_and_the_zero_filling(self):
+    def test_axis_and_parameters_follow_the_sampling_and_the_zero_filling(self):
         ifg, _ = synthetic.interferogram(POINTS, ZPD)
-        single = nadixq.spectrum(ifg, zero_fill=4, laser_wavenumber=15800.0)
+        single = nadixq.spectrum(ifg, zero_fill=4, sampling_wavenumber=15800.0)
+        # A laser whose every zero crossing is sampled: twice its wavenumber.
+        numpy.testing.assert_array_equal(
+            nadixq.spectrum(ifg, zero_fill=4, laser_wavenumber=7900.0).wavenumber,
+            single.wavenumber)
+        self.assertEqual(nadixq.spectrum(ifg).wavenumber[-1], nadixq.FOLDING_WAVENUMBER)
         # 3839 points after the ZPD: 8192 points double-sided, 4 times that.
         self.assertEqual(len(single), 4 * 8192 // 2 + 1)
         self.assertEqual(single.wavenumber[-1], 7900.0)
         self.assertTrue(numpy.all(numpy.diff(single.wavenumber) > 0))
         self.assertAlmostEqual(single.resolution, 15800.0 / (POINTS - 1 - ZPD))
+        self.assertEqual(single.nominal_resolution, 4.0)  # the library's row of 4096 points
         self.assertEqual((single.apodization, single.zero_fill, single.phase, single.kind),
                          ("happ-genzel", 4, "mertz", nadixq.SINGLE_BEAM))
         self.assertEqual(len(nadixq.spectrum(ifg, zero_fill=1)), 8192 // 2 + 1)
         for wrong in ({"zero_fill": 3}, {"apodization": "hann"}, {"phase": "none"},
-                      {"laser_wavenumber": 0.0}):
+                      {"laser_wavenumber": 0.0}, {"sampling_wavenumber": -1.0},
+                      {"sampling_wavenumber": 15000.0, "laser_wavenumber": 7500.0}):
             with self.assertRaises(ValueError, msg=wrong):
                 nadixq.spectrum(ifg, **wrong)
         with self.assertRaises(nadixq.NadixqError) as caught:
@@ -142,8 +166,29 @@ class JcampFiles(unittest.TestCase):
         reader = os.path.join(os.environ["NADIXQ_JCAMP_READER"], "read_jcamp.mjs")
         if not os.path.isfile(reader):
             self.skipTest("%s is missing: npm was not there to install the reader" % reader)
-        return json.loads(subprocess.run(["node", reader, path], check=True,
+        read = json.loads(subprocess.run(["node", reader, path], check=True,
                                          capture_output=True, text=True).stdout)
+        # A wrong X checkpoint or a missing Y check value still reads back
+        # the same numbers; the reader says so only in its diagnostics.
+        self.assertEqual(read["diagnostics"], [], path)
+        return read
+
+    def test_the_reader_reports_what_it_finds_wrong(self):
+        # A file whose last line ends in a difference without the check
+        # value repeated, and a line whose X checkpoint is off: both values
+        # read back as written, the reader's diagnostics tell.
+        lines = ["##TITLE=broken", "##JCAMP-DX=5.01", "##DATA TYPE=INFRARED SPECTRUM",
+                 "##XUNITS=1/CM", "##YUNITS=ABSORBANCE", "##XFACTOR=1", "##YFACTOR=1",
+                 "##FIRSTX=1", "##LASTX=6", "##DELTAX=1", "##NPOINTS=6", "##FIRSTY=1",
+                 "##XYDATA=(X++(Y..Y))", "1A%J", "9B%J", "##END="]
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "broken.jdx")
+            with open(path, "w") as out:
+                out.write("\r\n".join(lines) + "\r\n")
+            with self.assertRaises(AssertionError) as caught:
+                self.read_back(path)
+        self.assertIn("last value is a difference", str(caught.exception))
+        self.assertIn("first x value", str(caught.exception))
 
     def test_jcampconverter_reads_back_the_written_values(self):
         ifg, _ = synthetic.interferogram(POINTS, ZPD)
@@ -165,8 +210,11 @@ class JcampFiles(unittest.TestCase):
                     self.assertEqual((read["dataType"], float(read["jcampDX"]), read["xUnits"],
                                       read["yUnits"], read["title"]),
                                      ("INFRARED SPECTRUM", 5.01, "1/CM", units, "synthetic"))
-                    self.assertAlmostEqual(read["info"]["RESOLUTION"], spectrum.resolution,
+                    # The resolution asked for (the row of 4096 points).
+                    self.assertEqual(read["info"]["RESOLUTION"], 4)
+                    self.assertAlmostEqual(read["meta"]["RESOLUTION 1/OPD"], spectrum.resolution,
                                            delta=1e-5 * spectrum.resolution)
+                    self.assertEqual(read["info"]["OWNER"], "unknown")
                     self.assertIn("model 1", read["info"]["SPECTROMETER/DATASYSTEM"])
                     self.assertEqual(len(read["x"]), len(written))
                     # x to the 12 digits of FIRSTX and LASTX, y to half of YFACTOR.

@@ -13,8 +13,16 @@ if ! command -v npm >/dev/null 2>&1; then
   exit 0
 fi
 mkdir -p "$folder"
+rm -f "$folder/read_jcamp.mjs"  # only beside a complete install
 if [ ! -d "$folder/node_modules/jcampconverter" ]; then
-  npm install --prefix "$folder" --no-audit --no-fund --loglevel=error jcampconverter@12
+  if ! npm install --prefix "$folder" --no-audit --no-fund --loglevel=error jcampconverter@12; then
+    # No registry (an offline machine): the tests that read files with it
+    # are skipped and say so; this is not a failure of the project.
+    rm -rf "$folder/node_modules/jcampconverter"
+    echo "npm could not install jcampconverter (is the npm registry reachable?): the JCAMP-DX" \
+         "files will not be checked with it"
+    exit 0
+  fi
 fi
 cp "$here/read_jcamp.mjs" "$folder/read_jcamp.mjs"
 echo "jcampconverter $(node -p "require('$folder/node_modules/jcampconverter/package.json').version") in $folder"
