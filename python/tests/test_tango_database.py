@@ -18,7 +18,7 @@ except ImportError:
 from nadixq import sim
 
 if tango is not None:
-    from tango_support import Events, Server, environment, free_port, is_state
+    from tango_support import Events, Server, environment, is_state
 
 FOLDER = os.environ.get("NADIXQ_TANGO_DATABASE", "")
 

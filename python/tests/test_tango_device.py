@@ -199,7 +199,7 @@ class Device(unittest.TestCase):
             p.TakeSample()
             events.until(is_state(FAULT), 30.0)
             self.assertEqual(p.state(), FAULT)
-            self.assertIn("ended after 0 of 3 files", p.status())
+            self.assertIn("failed after 0 of 3 files", p.status())
             self.assertIn("Init re-opens", self.refused("NADIXQ_REFUSED", p.Start))
             sim.reset()  # plugged in again
             p.Init()

@@ -11,8 +11,6 @@ Interferogram per file.
 """
 
 import datetime
-import inspect
-import math
 import os
 import queue
 import threading
@@ -24,9 +22,8 @@ from tango import AttrQuality, AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property
 
 from .. import fourier, sim
-from ..errors import NadixqError
+from ..errors import NadixqError, RunFailedError
 from ..instrument import Spectrometer
-from ..processing import BASELINE_LINEAR, baseline_correct_ifg, find_zpd
 from . import faults
 from .run import Run
 
@@ -58,35 +55,12 @@ DATA_READY = "<data ready>"
 _IDLE_STATES = (DevState.ON, DevState.ALARM)
 
 
-def _default_sampling_wavenumber():
-    parameters = inspect.signature(fourier.spectrum).parameters
-    for name in ("sampling_wavenumber", "laser_wavenumber"):
-        if name in parameters:
-            return float(parameters[name].default)
-    return fourier.HENE_WAVENUMBER
-
-
-def _spectrum(values, sampling_wavenumber):
-    if "sampling_wavenumber" in inspect.signature(fourier.spectrum).parameters:
-        return fourier.spectrum(values, sampling_wavenumber=sampling_wavenumber)
-    return fourier.spectrum(values, laser_wavenumber=sampling_wavenumber)
-
-
-def _zpd(ifg):
-    zpd = getattr(ifg, "zpd", None)
-    if zpd is not None:
-        return int(zpd)
-    work = numpy.array(ifg.values)
-    baseline_correct_ifg(work, BASELINE_LINEAR)
-    return find_zpd(work)
-
-
 def _file_name(device, kind):
     stamp = datetime.datetime.now(datetime.timezone.utc)
     # The device's name and the time to the millisecond: two devices writing
     # into one folder, or two runs of one device, never pick the same name.
     return "%s-%s%03dZ-%s.spc" % (device.replace("/", "_"), stamp.strftime("%Y%m%dT%H%M%S."),
-                                 stamp.microsecond // 1000, kind)
+                                  stamp.microsecond // 1000, kind)
 
 
 class NadixqSpectrometer(Device):
@@ -94,7 +68,7 @@ class NadixqSpectrometer(Device):
 
     Model = device_property(dtype=int, default_value=1, doc="board model, 1 to 5")
     SamplingWavenumber = device_property(
-        dtype=float, default_value=_default_sampling_wavenumber(),
+        dtype=float, default_value=fourier.SAMPLING_WAVENUMBER,
         doc="sampling wavenumber of the interferogram in cm-1: the spectrum's axis")
     DataDirectory = device_property(
         dtype=str, default_value="./nadixq-runs",
@@ -133,9 +107,9 @@ class NadixqSpectrometer(Device):
             return
         # A generic client's write field starts from the value in force.
         attributes = self.get_device_attr()
-        for attribute, name in SETTING_ATTRIBUTES:
+        for setting, name in SETTING_ATTRIBUTES:
             value = getattr(self._spectrometer, name)
-            attributes.get_w_attr_by_name(attribute).set_write_value(
+            attributes.get_w_attr_by_name(setting).set_write_value(
                 value if name == "resolution" else int(value))
         self._settle()
 
@@ -458,7 +432,10 @@ class NadixqSpectrometer(Device):
             self._run_file = path
             if kind == BACKGROUND:
                 self._background_sum, self._background_files = None, 0
-            self._run = Run(s, kind, path, self._file_done, self._scans_changed, self._run_over)
+            # The binding checks the settings here; the run starts in its thread.
+            files = self._library(what, lambda: s.acquire(stream=path))
+            self._run = Run(s, kind, path, files, self._file_done, self._scans_changed,
+                            self._run_over)
             self._set_state(DevState.RUNNING, "%s: %d files of %d scans into %s" % (
                 kind, s.files, s.scans, path) if s.files else "%s: files of %d scans into %s "
                 "until Stop" % (kind, s.scans, path))
@@ -472,7 +449,7 @@ class NadixqSpectrometer(Device):
 
     def _file_done(self, ifg, done):
         values = numpy.asarray(ifg.values, dtype=numpy.float64)
-        single_beam = _spectrum(values, self.SamplingWavenumber)
+        single_beam = fourier.spectrum(values, sampling_wavenumber=self.SamplingWavenumber)
         kind = self._run.kind
         absorbance = None
         with self._lock:
@@ -490,7 +467,7 @@ class NadixqSpectrometer(Device):
                     len(self._background) == len(single_beam):
                 absorbance = fourier.absorbance(single_beam, self._background).values
             self._interferogram = values
-            self._zpd_index = _safe_zpd(ifg)
+            self._zpd_index = -1 if ifg.zpd is None else ifg.zpd
             self._peak_to_peak = float(numpy.ptp(values)) if values.size else 0.0
             self._wavenumber = single_beam.wavenumber
             self._single_beam = single_beam.values
@@ -517,12 +494,7 @@ class NadixqSpectrometer(Device):
             sim.set_sample_in_beam(True)
         with self._lock:
             self._run = None
-            asked = self._spectrometer.files
-        if error is None and not run.stopped and asked and done < asked:
-            # A counted run ends early only when the board stopped delivering.
-            self._fail("the run ended after %d of %d files: the board stopped delivering "
-                       "(see the library's trace)" % (done, asked))
-        elif error is not None and _is_device_failure(error):
+        if _is_device_failure(error):
             self._fail("%s: %s" % (faults.DEVICE_FAILURE, faults.describe(error)))
         elif error is not None:
             self.error_stream("the %s run failed: %s" % (run.kind, faults.describe(error)))
@@ -533,14 +505,8 @@ class NadixqSpectrometer(Device):
 
 
 def _is_device_failure(error):
-    reason = getattr(error, "reason", None)
-    if reason is not None:
-        return reason == "device failure"
-    return faults.reason_of(error) == faults.DEVICE_FAILURE
-
-
-def _safe_zpd(ifg):
-    try:
-        return _zpd(ifg)
-    except (NadixqError, ValueError):
-        return -1
+    # A run that failed, got no file started or stored, or timed out: the
+    # instrument is not working. Settings the board was not initialized for
+    # are the device's to fix at the next start, not a fault.
+    return isinstance(error, RunFailedError) and \
+        error.reason != "not initialized for these settings"

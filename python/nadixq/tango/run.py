@@ -3,21 +3,25 @@ started it returns as soon as the library has taken it."""
 
 import contextlib
 import threading
+import time
 
 # How often the scans of the current file are looked at while a run goes on:
 # well under the shortest scan (a few milliseconds on the simulated board).
 _SCAN_WATCH_SECONDS = 0.005
+_STOP_RECHECK_SECONDS = 0.05
 
 
 class Run:
-    """Follows a run of `spectrometer` streamed to `path` and calls
+    """Follows the run `files` (what spectrometer.acquire() returned, its
+    files streamed to `path`) of `spectrometer` and calls
     `on_file(ifg, files_done)` for every file, `on_scans(scans_done)` when
     the scans of the current file change, and `on_end(files_done, error)`
     once when the run is over (error None when it ended by its count or by
     stop()). The callbacks run on the run's threads."""
 
-    def __init__(self, spectrometer, kind, path, on_file, on_scans, on_end):
+    def __init__(self, spectrometer, kind, path, files, on_file, on_scans, on_end):
         self.kind = kind
+        self._files = files
         self.path = path
         self._spectrometer = spectrometer
         self._on_file = on_file
@@ -41,8 +45,13 @@ class Run:
         """Stops the run (bounded as the library's stop is) and waits up to
         `timeout` seconds for its threads. Returns whether they ended."""
         self._stopped = True
-        self._spectrometer.stop()
-        return self.join(timeout)
+        deadline = time.monotonic() + timeout
+        while True:
+            # Again until the thread ends: a stop that came before the thread
+            # had started the library's run would leave that run going.
+            self._spectrometer.stop()
+            if self.join(_STOP_RECHECK_SECONDS) or time.monotonic() > deadline:
+                return not self._thread.is_alive()
 
     def join(self, timeout):
         for thread in (self._thread, self._watch):
@@ -53,7 +62,7 @@ class Run:
     def _follow(self):
         done, error = 0, None
         try:
-            with contextlib.closing(self._spectrometer.acquire(stream=self.path)) as files:
+            with contextlib.closing(self._files) as files:
                 for ifg in files:
                     done += 1
                     self._on_file(ifg, done)
