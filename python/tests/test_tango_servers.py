@@ -22,7 +22,7 @@ if tango is not None:
 DEVICES = ("lab/ftir/1", "lab/ftir/2")
 SETTINGS = {"Resolution": 4.0, "Scans": 4, "Files": 2}
 # What a file of a run pushes, in order (Absorbance in sample runs only).
-FILE_EVENTS = ("interferogram", "singlebeam", "absorbance", "peaktopeak", "filesdone",
+FILE_EVENTS = ("interferogram", "peaktopeak", "singlebeam", "absorbance", "filesdone",
                "interferogram ready")
 SUBSCRIBED = ("State", "FilesDone", "ScansDone", "Interferogram", "SingleBeam", "Absorbance",
               "PeakToPeak")

@@ -160,10 +160,11 @@ class NadixqSpectrometer(Device):
         if changed:
             self._push("State", state)
 
-    def _push(self, name, value, quality=None):
+    def _push(self, name, value, quality=AttrQuality.ATTR_VALID, stamp=None):
         """Queues the change and archive events of `name` (and, for
-        Interferogram, the data-ready event with `value` as its counter)."""
-        self._events.put((name, value, quality, time.time()))
+        DATA_READY, Interferogram's data-ready event with `value` as its
+        counter), time stamped `stamp` (s since 1970; None: now)."""
+        self._events.put((name, value, quality, time.time() if stamp is None else stamp))
 
     def _push_events(self, events):
         # PyTango pushes an event under the device's monitor, which a command
@@ -174,7 +175,7 @@ class NadixqSpectrometer(Device):
             try:
                 if name == DATA_READY:
                     self.push_data_ready_event("Interferogram", value)
-                elif quality is None:
+                elif name == "State":
                     self.push_change_event(name, value)
                     self.push_archive_event(name, value)
                 else:
@@ -447,8 +448,19 @@ class NadixqSpectrometer(Device):
         self._scans_done = scans
         self._push("ScansDone", scans)
 
-    def _file_done(self, ifg, done):
+    def _file_done(self, ifg, done, arrived):
+        # Every event of the file carries the time the file arrived, so that
+        # a client sees how long it took to reach it. The interferogram goes
+        # out first, before its spectrum is computed.
         values = numpy.asarray(ifg.values, dtype=numpy.float64)
+        with self._lock:
+            self._interferogram = values
+            self._zpd_index = -1 if ifg.zpd is None else ifg.zpd
+            self._peak_to_peak = float(numpy.ptp(values)) if values.size else 0.0
+            self._last_file_time = ifg.milliseconds / 1000.0
+        self._push("Interferogram", values, stamp=arrived)
+        self._push("PeakToPeak", self._peak_to_peak, stamp=arrived)
+
         single_beam = fourier.spectrum(values, sampling_wavenumber=self.SamplingWavenumber)
         kind = self._run.kind
         absorbance = None
@@ -466,26 +478,19 @@ class NadixqSpectrometer(Device):
             elif kind == SAMPLE and self._background is not None and \
                     len(self._background) == len(single_beam):
                 absorbance = fourier.absorbance(single_beam, self._background).values
-            self._interferogram = values
-            self._zpd_index = -1 if ifg.zpd is None else ifg.zpd
-            self._peak_to_peak = float(numpy.ptp(values)) if values.size else 0.0
             self._wavenumber = single_beam.wavenumber
             self._single_beam = single_beam.values
             if kind == SAMPLE:
                 self._absorbance = numpy.zeros(0) if absorbance is None else absorbance
-            self._last_file_time = ifg.milliseconds / 1000.0
             self._files_done = done
-        # In the order a client sees them: the data, then the count, then
-        # the data-ready event of the file.
-        self._push("Interferogram", values)
-        self._push("SingleBeam", single_beam.values)
+        self._push("SingleBeam", single_beam.values, stamp=arrived)
         if kind == SAMPLE:
             if absorbance is None:
-                self._push("Absorbance", numpy.zeros(0), AttrQuality.ATTR_INVALID)
+                self._push("Absorbance", numpy.zeros(0), AttrQuality.ATTR_INVALID, arrived)
             else:
-                self._push("Absorbance", absorbance)
-        self._push("PeakToPeak", self._peak_to_peak)
-        self._push("FilesDone", done)
+                self._push("Absorbance", absorbance, stamp=arrived)
+        # The count last: a client that sees it finds the file's data in place.
+        self._push("FilesDone", done, stamp=arrived)
         self._push(DATA_READY, done)
 
     def _run_over(self, done, error):

@@ -14,7 +14,8 @@ _STOP_RECHECK_SECONDS = 0.05
 class Run:
     """Follows the run `files` (what spectrometer.acquire() returned, its
     files streamed to `path`) of `spectrometer` and calls
-    `on_file(ifg, files_done)` for every file, `on_scans(scans_done)` when
+    `on_file(ifg, files_done, arrived)` for every file (arrived: when it came,
+    in s since 1970), `on_scans(scans_done)` when
     the scans of the current file change, and `on_end(files_done, error)`
     once when the run is over (error None when it ended by its count or by
     stop()). The callbacks run on the run's threads."""
@@ -65,7 +66,7 @@ class Run:
             with contextlib.closing(self._files) as files:
                 for ifg in files:
                     done += 1
-                    self._on_file(ifg, done)
+                    self._on_file(ifg, done, time.time())
         except Exception as failure:  # reported to the device, which sets its state
             error = failure
         finally:
