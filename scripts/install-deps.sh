@@ -19,6 +19,8 @@ have_pkg python3-numpy || need+=(python3-numpy)
 have_pkg python3-matplotlib || need+=(python3-matplotlib)
 have_pkg python3-pip || need+=(python3-pip)
 have_pkg python3-venv || need+=(python3-venv)
+# mypy checks the Python package's type hints (python_typing).
+have_pkg python3-mypy || need+=(python3-mypy)
 # PyTango for the Tango device server and its tests, Taurus under Xvfb for
 # the generic client's check (MariaDB and tango-db: the Tango tests' script).
 have_pkg python3-tango || need+=(python3-tango)

@@ -202,6 +202,9 @@ class Spectrometer:
         self.model: int = _integer("model", model)
         self._lib: Library = library()
         self._event_lock = threading.Lock()
+        # The library takes start, stop, close and a read of the data from one
+        # thread at a time (close frees what a read or a stop works on).
+        self._control = threading.RLock()
         self._stop_requested = False
         # (points, gain) as the last successful initialize() sent them.
         self._initialized: Optional[Tuple[int, float]] = None
@@ -268,7 +271,8 @@ class Spectrometer:
             if self._event is None:
                 return
             self._closing = True
-            self._lib.spectrometer_close()
+            with self._control:
+                self._lib.spectrometer_close()
             # Only once the scan thread is gone may the descriptor go: a
             # signal into a closed (and perhaps reused) descriptor would land
             # in someone else's file. A wait in another thread gives it up
@@ -427,7 +431,8 @@ class Spectrometer:
         assert self._event is not None
         self._event.drain()  # signals of an earlier run
         self._stop_requested = False
-        result = self._lib.spectrometer_startCoadd()
+        with self._control:
+            result = self._lib.spectrometer_startCoadd()
         if result != 0:
             raise NadixqError("start", result, cause=self._refusal())
 
@@ -442,7 +447,8 @@ class Spectrometer:
         assert self._event is not None
         self._event.drain()
         self._stop_requested = False
-        result = self._lib.spectrometer_streamToDisk(encoded)
+        with self._control:
+            result = self._lib.spectrometer_streamToDisk(encoded)
         if result != 0:
             raise NadixqError("stream", result, path=os.fsdecode(path), cause=self._refusal())
 
@@ -453,7 +459,10 @@ class Spectrometer:
         thread. Returns False when no run was ever started, True otherwise."""
         self._check_open()
         self._stop_requested = True
-        return bool(self._lib.spectrometer_stop() == 0)
+        with self._control:
+            if self._closing:
+                return True  # close() stops it
+            return bool(self._lib.spectrometer_stop() == 0)
 
     def wait_for_file(self, timeout: Optional[float] = None) -> int:
         """Waits up to `timeout` seconds (None: as long as the run goes on)
@@ -463,6 +472,9 @@ class Spectrometer:
         from another thread. Only the newest file can be read with
         get_data()."""
         self._check_open()
+        return self._wait(timeout)
+
+    def _wait(self, timeout: Optional[float]) -> int:
         deadline = None if timeout is None else time.monotonic() + timeout
         while not self._closing:
             with self._event_lock:
@@ -521,7 +533,8 @@ class Spectrometer:
         disk, a write error; not raised when the generator is closed).
 
         Only the newest file can be read: a consumer that falls behind by a
-        whole file misses the one replaced (its index is skipped)."""
+        whole file misses the one replaced (its index is skipped, a warning
+        is logged; the run is not failed for it)."""
         self._check_open()
         if files is not None:
             self.files = files
@@ -530,9 +543,9 @@ class Spectrometer:
         limit = self._file_timeout(timeout)
         if stream is not None and b"\0" in os.fsencode(stream):
             raise ValueError("the path holds a NUL character")
-        return self._run(self.files, self.points, stream, limit)
+        return self._run(self.files, self.scans, self.points, stream, limit)
 
-    def _run(self, count: int, points: int, stream: "os.PathLike[str] | str | None",
+    def _run(self, count: int, scans: int, points: int, stream: "os.PathLike[str] | str | None",
              limit: float) -> Generator[Interferogram, None, None]:
         log = _LogWatch()
         stamp_before = float(self._lib.spectrometer_getTimestamp())
@@ -547,10 +560,10 @@ class Spectrometer:
         last_stamp: Optional[float] = None
         try:
             while count <= 0 or signalled < count:
-                completed = self.wait_for_file(limit)
+                completed = self._wait(limit)  # 0 also once closed from another thread
                 if completed == 0:
                     if not self._closing and self.acquiring:
-                        self._lib.spectrometer_stop()
+                        self._stop_quietly()
                         _log.error("no file within %g s: run stopped", limit)
                         raise RunTimeoutError(limit, delivered, count, self.status)
                     break  # the run ended without a further file
@@ -572,14 +585,19 @@ class Spectrometer:
                            data.time.isoformat(timespec="milliseconds"))
                 yield data
         finally:
-            # Never beside a close() from another thread: the library takes
-            # stop and close from one thread at a time.
-            if not self._closing:
-                self._lib.spectrometer_stop()  # not a stop by the caller
+            self._stop_quietly()  # not a stop by the caller
         # Only a run that ended by itself (or by stop()) gets here; a closed
         # generator leaves through the finally alone.
         stopped = self._stop_requested or self._closing
         complete = count > 0 and delivered >= count
+        if not (stopped or complete) and count > 0 and delivered > 0 and not unreadable and \
+                self.scan_progress >= scans:
+            # The last file got all its scans, so no fault cut the run short
+            # (after one, every file left gets none): the consumer fell behind
+            # and files were replaced before it read them.
+            _log.warning("%d of the run's %d files were replaced before they were read",
+                         count - delivered, count)
+            complete = True
         if not (stopped or complete):
             status = self.status
             failure = self._failure(count, delivered, signalled, unreadable, points,
@@ -598,16 +616,22 @@ class Spectrometer:
             return RunFailedError("no file started: the board's calibration status failed or "
                                   "the device is not open", delivered, count, status,
                                   detail=detail)
-        if delivered == 0 and unreadable:
+        if unreadable:
             stamp = float(self._lib.spectrometer_getTimestamp()) if not self.closed else 0.0
             if stamp not in (0.0, stamp_before):
                 why = ("the board delivered files of another point count than the %d asked for "
                        "(initialize() after changing the resolution or points)" % points)
             else:
-                why = "the library stored none of the run's files of %d points" % points
+                why = "the library did not store %d of the run's files of %d points" % (
+                    unreadable, points)
             return RunFailedError("no file stored: %s" % why, delivered, count, status,
                                   detail=detail)
         return RunFailedError("device failure", delivered, count, status, detail=detail)
+
+    def _stop_quietly(self) -> None:
+        with self._control:
+            if not self._closing:
+                self._lib.spectrometer_stop()
 
     def _check_stream(self, path: str, delivered: int, log: "_LogWatch") -> None:
         from .spc import subfile_count
@@ -625,8 +649,12 @@ class Spectrometer:
     def _read(self, count: int, index: Optional[int]) -> Interferogram:
         values = numpy.empty(count, dtype=numpy.float64)
         stamp = ctypes.c_double(0.0)
-        result = self._lib.spectrometer_getData(
-            values.ctypes.data_as(ctypes.POINTER(ctypes.c_double)), count, ctypes.byref(stamp))
+        with self._control:
+            if self._closing:
+                raise NadixqError("data", ErrorCode.REFUSED, points=count)
+            result = self._lib.spectrometer_getData(
+                values.ctypes.data_as(ctypes.POINTER(ctypes.c_double)), count,
+                ctypes.byref(stamp))
         if result != 0:
             raise NadixqError("data", result, points=count)
         if count == FINEST_POINTS_ASKED:
@@ -646,9 +674,11 @@ class Spectrometer:
         self._check_open()
         points = self.points
         if not 1 <= points <= FINEST_POINTS_ASKED:
-            raise RunFailedError("no file stored: the library stores 1 to %d points (%d for the "
-                                 "finest setting), not %d" % (MAX_POINTS, FINEST_POINTS_ASKED,
-                                                              points), 0, self.files, self.status)
+            unstorable = RunFailedError(
+                "no file stored: the library stores 1 to %d points (%d for the finest setting), "
+                "not %d" % (MAX_POINTS, FINEST_POINTS_ASKED, points), 0, self.files, self.status)
+            _log.error("%s", unstorable)
+            raise unstorable
         if self._initialized != (points, self.gain):
             error = RunFailedError("not initialized for these settings", 0, self.files,
                                    self.status)
@@ -657,6 +687,7 @@ class Spectrometer:
             error.text += ": %d points, gain %g (%s; call initialize() first)" % (
                 points, self.gain, sent)
             error.args = ("%s (%d)" % (error.text, error.code),)
+            _log.error("%s", error)
             raise error
 
     def _refusal(self) -> str:
