@@ -8,15 +8,17 @@ server is named NadixqSpectrometer/INSTANCE, as a Tango database knows it.
 Without a database: INSTANCE -nodb -port PORT -dlist DOMAIN/FAMILY/MEMBER.
 """
 
+from typing import Optional, Sequence
+
 SERVER = "NadixqSpectrometer"
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     """Runs the device server with the Tango options `argv` (default: the
     command line's) and returns its exit status."""
     import sys
 
-    from tango.server import run
+    from tango.server import run  # type: ignore[import]
 
     from .device import NadixqSpectrometer
 

@@ -1,3 +1,4 @@
+# mypy: allow-untyped-decorators, allow-subclassing-any
 """The Tango device class NadixqSpectrometer: one instrument of the library
 as a device of a Tango control system, on PyTango's high-level API.
 
@@ -15,14 +16,18 @@ import os
 import queue
 import threading
 import time
+from typing import Any, Callable, Dict, Optional, Tuple, TypeVar, Union
 
 import numpy
-import tango
+import tango  # type: ignore[import]
 from tango import AttrQuality, AttrWriteType, DevState
-from tango.server import Device, attribute, command, device_property
+from tango.server import Device, attribute, command, device_property  # type: ignore[import]
 
 from .. import fourier, sim
 from ..errors import NadixqError, RunFailedError
+from ..fourier import Array
+from .. import instrument
+from ..fourier import Spectrum
 from ..instrument import Spectrometer
 from . import faults
 from .run import Run
@@ -31,6 +36,10 @@ from .run import Run
 # 32768) and the longest spectrum of it (zero filled twice).
 MAX_POINTS = 32768
 MAX_SPECTRUM = 2 * MAX_POINTS + 1
+
+T = TypeVar("T")
+# A queued event: attribute, value, quality, time stamp (s since 1970).
+Event = Tuple[str, Any, Any, float]
 
 # Tango's long: 32 bits (PyTango would make a Python int a 64-bit one).
 LONG = tango.DevLong
@@ -55,7 +64,7 @@ DATA_READY = "<data ready>"
 _IDLE_STATES = (DevState.ON, DevState.ALARM)
 
 
-def _file_name(device, kind):
+def _file_name(device: str, kind: str) -> str:
     stamp = datetime.datetime.now(datetime.timezone.utc)
     # The device's name and the time to the millisecond: two devices writing
     # into one folder, or two runs of one device, never pick the same name.
@@ -80,27 +89,29 @@ class NadixqSpectrometer(Device):
 
     # Lifecycle ---------------------------------------------------------------
 
-    def init_device(self):
+    def init_device(self) -> None:
         Device.init_device(self)
         self._lock = threading.RLock()
-        self._spectrometer = None
-        self._run = None
-        self._alarm_timer = None
-        self._settings = getattr(self, "_settings", {})
+        self._spectrometer: Optional[Spectrometer] = None
+        self._run: Optional[Run] = None
+        self._alarm_timer: Optional[threading.Timer] = None
+        self._prepared_for: Tuple[int, float] = (0, 0.0)
+        # The settings written, kept across Init (which opens the instrument afresh).
+        self._settings: Dict[str, Union[int, float]] = getattr(self, "_settings", {})
         self._clear_results()
         for name in EVENT_ATTRIBUTES:
             self.set_change_event(name, True, False)
             self.set_archive_event(name, True, False)
         self.set_data_ready_event("Interferogram", True)
         self._directory = os.path.abspath(self.DataDirectory)
-        self._events = queue.Queue()
+        self._events: "queue.Queue[Optional[Event]]" = queue.Queue()
         threading.Thread(target=self._push_events, args=(self._events,),
                          name="nadixq events", daemon=True).start()
         self._set_state(DevState.OFF, "the instrument is not open")
         try:
-            self._spectrometer = Spectrometer(self.Model)
+            self._spectrometer = s = Spectrometer(self.Model)
             for name, value in self._settings.items():
-                setattr(self._spectrometer, name, value)
+                setattr(s, name, value)
             self._prepare()
         except Exception as error:
             self._fail("opening model %d: %s" % (self.Model, faults.describe(error)))
@@ -108,12 +119,12 @@ class NadixqSpectrometer(Device):
         # A generic client's write field starts from the value in force.
         attributes = self.get_device_attr()
         for setting, name in SETTING_ATTRIBUTES:
-            value = getattr(self._spectrometer, name)
+            value = getattr(s, name)
             attributes.get_w_attr_by_name(setting).set_write_value(
                 value if name == "resolution" else int(value))
         self._settle()
 
-    def delete_device(self):
+    def delete_device(self) -> None:
         run = self._run
         if run is not None:
             run.stop(_STOP_JOIN_SECONDS)
@@ -124,8 +135,8 @@ class NadixqSpectrometer(Device):
             self._spectrometer = None
         self._events.put(None)
 
-    def _clear_results(self):
-        empty = numpy.zeros(0)
+    def _clear_results(self) -> None:
+        empty: Array = numpy.zeros(0)
         self._files_done = 0
         self._scans_done = 0
         self._interferogram = empty
@@ -136,23 +147,29 @@ class NadixqSpectrometer(Device):
         self._absorbance = empty
         self._last_file_time = 0.0
         self._run_file = ""
-        self._background = None  # the stored background's Spectrum
+        self._background: Optional[Spectrum] = None  # the stored background
         self._background_files = 0
-        self._background_sum = None
-        self._background_time = None  # s since 1970 of its last file
+        self._background_sum: Optional[Array] = None
+        self._background_time: Optional[float] = None  # s since 1970 of its last file
 
-    def _prepare(self):
+    def _open(self) -> Spectrometer:
+        """The open instrument (the commands that need it check the state
+        first, and the instrument is open in every idle state)."""
+        assert self._spectrometer is not None
+        return self._spectrometer
+
+    def _prepare(self) -> None:
         """Sends the settings to the board and calibrates it."""
-        self._spectrometer.initialize()
-        self._spectrometer.calibrate()
+        self._open().initialize()
+        self._open().calibrate()
         self._prepared_for = self._board_settings()
 
-    def _board_settings(self):
-        return (self._spectrometer.points, self._spectrometer.gain)
+    def _board_settings(self) -> Tuple[int, float]:
+        return (self._open().points, self._open().gain)
 
     # State -------------------------------------------------------------------
 
-    def _set_state(self, state, status):
+    def _set_state(self, state: Any, status: str) -> None:
         with self._lock:
             changed = state != self.get_state()
             self.set_state(state)
@@ -160,13 +177,14 @@ class NadixqSpectrometer(Device):
         if changed:
             self._push("State", state)
 
-    def _push(self, name, value, quality=AttrQuality.ATTR_VALID, stamp=None):
+    def _push(self, name: str, value: Any, quality: Any = AttrQuality.ATTR_VALID,
+              stamp: Optional[float] = None) -> None:
         """Queues the change and archive events of `name` (and, for
         DATA_READY, Interferogram's data-ready event with `value` as its
         counter), time stamped `stamp` (s since 1970; None: now)."""
         self._events.put((name, value, quality, time.time() if stamp is None else stamp))
 
-    def _push_events(self, events):
+    def _push_events(self, events: "queue.Queue[Optional[Event]]") -> None:
         # PyTango pushes an event under the device's monitor, which a command
         # holds while it runs: a thread of its own pushes them, in order, so
         # that the run's thread never waits for a command (a Stop waiting for
@@ -185,16 +203,16 @@ class NadixqSpectrometer(Device):
                 self.warn_stream("event of %s not pushed: %s" % (
                     name, error.args[0].desc if error.args else error))
 
-    def _fail(self, text):
+    def _fail(self, text: str) -> None:
         self.error_stream(text)
         self._set_state(DevState.FAULT, text)
 
-    def _background_age(self):
+    def _background_age(self) -> Optional[float]:
         if self._background_time is None:
             return None
         return max(0.0, time.time() - self._background_time)
 
-    def _settle(self, note=None):
+    def _settle(self, note: Optional[str] = None) -> None:
         """ON or ALARM after a run, by the background's age."""
         age = self._background_age()
         limit = self.BackgroundMaxAge
@@ -212,19 +230,19 @@ class NadixqSpectrometer(Device):
             text = "%s; %s" % (text, note)
         self._set_state(state, text)
 
-    def _arm_alarm(self, seconds):
+    def _arm_alarm(self, seconds: float) -> None:
         if self._alarm_timer is not None:
             self._alarm_timer.cancel()
         self._alarm_timer = threading.Timer(seconds + 0.01, self._alarm_due)
         self._alarm_timer.daemon = True
         self._alarm_timer.start()
 
-    def _alarm_due(self):
+    def _alarm_due(self) -> None:
         with self._lock:
             if self.get_state() == DevState.ON:
                 self._settle()
 
-    def _check_idle(self, what):
+    def _check_idle(self, what: str) -> None:
         state = self.get_state()
         if state in _IDLE_STATES:
             return
@@ -234,7 +252,7 @@ class NadixqSpectrometer(Device):
         faults.throw(faults.REFUSED, "%s refused in state %s: %s (Init re-opens the instrument)"
                      % (what, state, self.get_status()), what)
 
-    def _library(self, what, call):
+    def _library(self, what: str, call: Callable[[], T]) -> T:
         """Calls the library, reporting its refusal or failure as DevFailed."""
         try:
             return call()
@@ -244,14 +262,14 @@ class NadixqSpectrometer(Device):
     # Settings ----------------------------------------------------------------
     # Memorized: with a database, a restarted server runs as it was set.
 
-    def _write_setting(self, name, value):
+    def _write_setting(self, name: str, value: Union[int, float]) -> None:
         with self._lock:
             self._check_idle("writing %s" % name)
             # The binding checks the value before it changes anything.
             self._library("writing %s" % name, lambda: setattr(self._spectrometer, name, value))
             self._settings[name] = getattr(self._spectrometer, name)
 
-    def _read_setting(self, name):
+    def _read_setting(self, name: str) -> Any:
         if self._spectrometer is None:
             faults.throw(faults.REFUSED, "the instrument is not open: %s" % self.get_status(),
                          "reading %s" % name)
@@ -260,102 +278,102 @@ class NadixqSpectrometer(Device):
     @attribute(dtype=float, access=AttrWriteType.READ_WRITE, unit="cm-1", min_value=0.5,
                memorized=True, hw_memorized=True,
                format="%.3f", doc="spectral resolution; sets Points")
-    def Resolution(self):
+    def Resolution(self) -> Any:
         return self._read_setting("resolution")
 
-    @Resolution.write
-    def Resolution(self, value):
+    @Resolution.write  # type: ignore[no-redef]
+    def Resolution(self, value: Any) -> None:
         self._write_setting("resolution", value)
 
     @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=1, max_value=LONG_MAX,
                memorized=True, hw_memorized=True,
                doc="scans co-added into one file")
-    def Scans(self):
+    def Scans(self) -> Any:
         return self._read_setting("scans")
 
-    @Scans.write
-    def Scans(self, value):
+    @Scans.write  # type: ignore[no-redef]
+    def Scans(self, value: Any) -> None:
         self._write_setting("scans", value)
 
     @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=0, max_value=LONG_MAX,
                memorized=True, hw_memorized=True,
                doc="files per run, 0: until stopped")
-    def Files(self):
+    def Files(self) -> Any:
         return self._read_setting("files")
 
-    @Files.write
-    def Files(self, value):
+    @Files.write  # type: ignore[no-redef]
+    def Files(self, value: Any) -> None:
         self._write_setting("files", value)
 
     @attribute(dtype=LONG, access=AttrWriteType.READ_WRITE, min_value=1, max_value=4,
                memorized=True, hw_memorized=True,
                doc="gain multiple: 1, 2 or 4")
-    def Gain(self):
+    def Gain(self) -> Any:
         return int(self._read_setting("gain"))
 
-    @Gain.write
-    def Gain(self, value):
+    @Gain.write  # type: ignore[no-redef]
+    def Gain(self, value: Any) -> None:
         self._write_setting("gain", value)
 
     @attribute(dtype=LONG, doc="points per interferogram (32768: the finest setting's 30000)")
-    def Points(self):
+    def Points(self) -> Any:
         return self._read_setting("points")
 
     # Results -----------------------------------------------------------------
 
     @attribute(dtype=LONG, doc="scans co-added into the current file")
-    def ScansDone(self):
+    def ScansDone(self) -> Any:
         return self._scans_done
 
     @attribute(dtype=LONG, doc="files done in the current or last run")
-    def FilesDone(self):
+    def FilesDone(self) -> Any:
         return self._files_done
 
     @attribute(dtype=(float,), max_dim_x=MAX_POINTS, doc="the last file's interferogram")
-    def Interferogram(self):
+    def Interferogram(self) -> Any:
         return self._interferogram
 
     @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM, unit="cm-1",
                doc="the spectra's wavenumber axis")
-    def Wavenumber(self):
+    def Wavenumber(self) -> Any:
         return self._wavenumber
 
     @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM, doc="the last file's single-beam spectrum")
-    def SingleBeam(self):
+    def SingleBeam(self) -> Any:
         return self._single_beam
 
     @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM,
                doc="the stored background's single-beam spectrum")
-    def Background(self):
+    def Background(self) -> Any:
         if self._background is None:
             return numpy.zeros(0), time.time(), AttrQuality.ATTR_INVALID
         return self._background.values
 
     @attribute(dtype=(float,), max_dim_x=MAX_SPECTRUM,
                doc="the last sample file's absorbance against the stored background")
-    def Absorbance(self):
+    def Absorbance(self) -> Any:
         if self._absorbance.size == 0:
             return self._absorbance, time.time(), AttrQuality.ATTR_INVALID
         return self._absorbance
 
     @attribute(dtype=LONG, doc="index of the last file's zero path difference")
-    def ZPD(self):
+    def ZPD(self) -> Any:
         return self._zpd_index
 
     @attribute(dtype=float, doc="peak-to-peak of the last file's interferogram")
-    def PeakToPeak(self):
+    def PeakToPeak(self) -> Any:
         return self._peak_to_peak
 
     @attribute(dtype=float, unit="s", doc="time of the last file, in s since 1970 (UTC)")
-    def LastFileTime(self):
+    def LastFileTime(self) -> Any:
         return self._last_file_time
 
     @attribute(dtype=str, doc="the SPC file of the current or last run")
-    def RunFile(self):
+    def RunFile(self) -> Any:
         return self._run_file
 
     @attribute(dtype=float, unit="s", doc="age of the stored background")
-    def BackgroundAge(self):
+    def BackgroundAge(self) -> Any:
         age = self._background_age()
         if age is None:
             return float("nan"), time.time(), AttrQuality.ATTR_INVALID
@@ -364,38 +382,38 @@ class NadixqSpectrometer(Device):
     # Commands ----------------------------------------------------------------
 
     @command
-    def Initialize(self):
+    def Initialize(self) -> None:
         """Sends the settings to the board."""
         with self._lock:
             self._check_idle("Initialize")
-            self._library("Initialize", self._spectrometer.initialize)
+            self._library("Initialize", self._open().initialize)
             self._prepared_for = self._board_settings()
 
     @command
-    def Calibrate(self):
+    def Calibrate(self) -> None:
         """Runs the board's calibration scan."""
         with self._lock:
             self._check_idle("Calibrate")
-            self._library("Calibrate", self._spectrometer.calibrate)
+            self._library("Calibrate", self._open().calibrate)
 
     @command
-    def Start(self):
+    def Start(self) -> None:
         """Starts a run with the current settings."""
         self._start(RUN)
 
     @command
-    def TakeBackground(self):
+    def TakeBackground(self) -> None:
         """Starts a background run: its spectrum is stored as the background."""
         self._start(BACKGROUND)
 
     @command
-    def TakeSample(self):
+    def TakeSample(self) -> None:
         """Starts a sample run: its absorbance is computed against the stored
         background."""
         self._start(SAMPLE)
 
     @command
-    def Stop(self):
+    def Stop(self) -> None:
         """Stops the run (nothing when none is going)."""
         run = self._run
         if run is None:
@@ -407,11 +425,11 @@ class NadixqSpectrometer(Device):
 
     # Runs --------------------------------------------------------------------
 
-    def _start(self, kind):
+    def _start(self, kind: str) -> None:
         what = {RUN: "Start", BACKGROUND: "TakeBackground", SAMPLE: "TakeSample"}[kind]
         with self._lock:
             self._check_idle(what)
-            s = self._spectrometer
+            s = self._open()
             if self._board_settings() != self._prepared_for:
                 # Points and gain reach the board only at initialization: a
                 # run with the current settings needs it first.
@@ -435,20 +453,20 @@ class NadixqSpectrometer(Device):
                 self._background_sum, self._background_files = None, 0
             # The binding checks the settings here; the run starts in its thread.
             files = self._library(what, lambda: s.acquire(stream=path))
-            self._run = Run(s, kind, path, files, self._file_done, self._scans_changed,
-                            self._run_over)
+            self._run = run = Run(s, kind, path, files, self._file_done, self._scans_changed,
+                                  self._run_over)
             self._set_state(DevState.RUNNING, "%s: %d files of %d scans into %s" % (
                 kind, s.files, s.scans, path) if s.files else "%s: files of %d scans into %s "
                 "until Stop" % (kind, s.scans, path))
             self._push("FilesDone", 0)
             self._push("ScansDone", 0)
-            self._run.start()
+            run.start()
 
-    def _scans_changed(self, scans):
+    def _scans_changed(self, scans: int) -> None:
         self._scans_done = scans
         self._push("ScansDone", scans)
 
-    def _file_done(self, ifg, done, arrived):
+    def _file_done(self, ifg: instrument.Interferogram, done: int, arrived: float) -> None:
         # Every event of the file carries the time the file arrived, so that
         # a client sees how long it took to reach it. The interferogram goes
         # out first, before its spectrum is computed.
@@ -462,12 +480,12 @@ class NadixqSpectrometer(Device):
         self._push("PeakToPeak", self._peak_to_peak, stamp=arrived)
 
         single_beam = fourier.spectrum(values, sampling_wavenumber=self.SamplingWavenumber)
-        kind = self._run.kind
+        kind = self._run.kind if self._run is not None else RUN
         absorbance = None
         with self._lock:
             if kind == BACKGROUND:
                 # The background is the mean of its run's files.
-                total = single_beam.values if self._background_sum is None else \
+                total: Array = single_beam.values if self._background_sum is None else \
                     self._background_sum + single_beam.values
                 self._background_sum = total
                 self._background_files += 1
@@ -493,23 +511,23 @@ class NadixqSpectrometer(Device):
         self._push("FilesDone", done, stamp=arrived)
         self._push(DATA_READY, done)
 
-    def _run_over(self, done, error):
-        run = self._run
-        if sim.available() and run.kind == BACKGROUND:
+    def _run_over(self, done: int, error: Optional[BaseException]) -> None:
+        kind = self._run.kind if self._run is not None else RUN
+        if sim.available() and kind == BACKGROUND:
             sim.set_sample_in_beam(True)
         with self._lock:
             self._run = None
-        if _is_device_failure(error):
+        if error is not None and _is_device_failure(error):
             self._fail("%s: %s" % (faults.DEVICE_FAILURE, faults.describe(error)))
         elif error is not None:
-            self.error_stream("the %s run failed: %s" % (run.kind, faults.describe(error)))
+            self.error_stream("the %s run failed: %s" % (kind, faults.describe(error)))
             self._settle("the last run failed: %s: %s" % (faults.reason_of(error),
                                                           faults.describe(error)))
         else:
             self._settle("the last run gave %d files" % done)
 
 
-def _is_device_failure(error):
+def _is_device_failure(error: Optional[BaseException]) -> bool:
     # A run that failed, got no file started or stored, or timed out: the
     # instrument is not working. Settings the board was not initialized for
     # are the device's to fix at the next start, not a fault.

@@ -2,7 +2,9 @@
 names the kind of failure and whose description carries the library's result
 and text, so that a client can tell a wrong request from a failing board."""
 
-import tango
+from typing import NoReturn
+
+import tango  # type: ignore[import]
 
 from ..errors import NadixqError
 
@@ -12,7 +14,7 @@ BAD_VALUE = "NADIXQ_BAD_VALUE"
 DEVICE_FAILURE = "NADIXQ_DEVICE_FAILURE"
 
 
-def reason_of(error):
+def reason_of(error: BaseException) -> str:
     """The DevFailed reason for an exception raised by the package."""
     if isinstance(error, (ValueError, TypeError)):
         return BAD_VALUE
@@ -27,7 +29,7 @@ def reason_of(error):
     return DEVICE_FAILURE
 
 
-def describe(error):
+def describe(error: BaseException) -> str:
     """The text of an exception, with the library's result where it has one
     (NadixqError's text already ends with it)."""
     if isinstance(error, OSError) and error.strerror:
@@ -36,10 +38,11 @@ def describe(error):
     return str(error) or type(error).__name__
 
 
-def throw(reason, text, origin):
+def throw(reason: str, text: str, origin: str) -> NoReturn:
     tango.Except.throw_exception(reason, text, origin)
+    raise AssertionError("throw_exception returned")  # it raises DevFailed
 
 
-def throw_from(error, origin):
+def throw_from(error: BaseException, origin: str) -> NoReturn:
     """Raises the DevFailed that stands for `error`."""
     throw(reason_of(error), describe(error), origin)

@@ -4,6 +4,9 @@ started it returns as soon as the library has taken it."""
 import contextlib
 import threading
 import time
+from typing import Callable, Generator, Optional
+
+from ..instrument import Interferogram, Spectrometer
 
 # How often the scans of the current file are looked at while a run goes on:
 # well under the shortest scan (a few milliseconds on the simulated board).
@@ -20,7 +23,11 @@ class Run:
     once when the run is over (error None when it ended by its count or by
     stop()). The callbacks run on the run's threads."""
 
-    def __init__(self, spectrometer, kind, path, files, on_file, on_scans, on_end):
+    def __init__(self, spectrometer: Spectrometer, kind: str, path: str,
+                 files: Generator[Interferogram, None, None],
+                 on_file: Callable[[Interferogram, int, float], None],
+                 on_scans: Callable[[int], None],
+                 on_end: Callable[[int, Optional[BaseException]], None]) -> None:
         self.kind = kind
         self._files = files
         self.path = path
@@ -33,16 +40,16 @@ class Run:
         self._thread = threading.Thread(target=self._follow, name="nadixq run", daemon=True)
         self._watch = threading.Thread(target=self._watch_scans, name="nadixq scans", daemon=True)
 
-    def start(self):
+    def start(self) -> None:
         self._thread.start()
         self._watch.start()
 
     @property
-    def stopped(self):
+    def stopped(self) -> bool:
         """Whether stop() ended the run."""
         return self._stopped
 
-    def stop(self, timeout):
+    def stop(self, timeout: float) -> bool:
         """Stops the run (bounded as the library's stop is) and waits up to
         `timeout` seconds for its threads. Returns whether they ended."""
         self._stopped = True
@@ -54,14 +61,14 @@ class Run:
             if self.join(_STOP_RECHECK_SECONDS) or time.monotonic() > deadline:
                 return not self._thread.is_alive()
 
-    def join(self, timeout):
+    def join(self, timeout: float) -> bool:
         for thread in (self._thread, self._watch):
             if thread is not threading.current_thread():
                 thread.join(timeout)
         return not (self._thread.is_alive() or self._watch.is_alive())
 
-    def _follow(self):
-        done, error = 0, None
+    def _follow(self) -> None:
+        done, error = 0, None  # type: int, Optional[BaseException]
         try:
             with contextlib.closing(self._files) as files:
                 for ifg in files:
@@ -74,8 +81,8 @@ class Run:
             self._watch.join()
             self._on_end(done, error)
 
-    def _watch_scans(self):
-        seen = None
+    def _watch_scans(self) -> None:
+        seen: Optional[int] = None
         while not self._over.wait(_SCAN_WATCH_SECONDS):
             scans = self._spectrometer.scan_progress
             if scans != seen:
