@@ -491,7 +491,9 @@ class NadixqSpectrometer(Device):
                 self._background_files += 1
                 self._background = fourier.Spectrum(
                     single_beam.wavenumber, total / self._background_files,
-                    single_beam.resolution, single_beam.kind)
+                    single_beam.resolution, kind=single_beam.kind,
+                    apodization=single_beam.apodization, zero_fill=single_beam.zero_fill,
+                    phase=single_beam.phase, sampling_wavenumber=self.SamplingWavenumber)
                 self._background_time = ifg.milliseconds / 1000.0
             elif kind == SAMPLE and self._background is not None and \
                     len(self._background) == len(single_beam):
