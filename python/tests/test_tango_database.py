@@ -100,6 +100,28 @@ class Database(unittest.TestCase):
         run = self.proxies[1].RunFile
         self.assertTrue(run.startswith(os.path.join(self.folder, "runs2", "nadixqtest_")), run)
 
+    def test_background_older_than_its_limit_is_an_alarm(self):
+        proxy = self.proxies[0]
+        tango.Database().put_device_property(self.devices[0], {"BackgroundMaxAge": ["1.5"]})
+        proxy.Init()  # properties are read at initialization
+        proxy.Resolution, proxy.Scans, proxy.Files = 8.0, 1, 1
+        events = Events().subscribe(proxy, ["State"])
+        self.addCleanup(events.close)
+        events.until(is_state(tango.DevState.ON), 10.0)
+        proxy.TakeBackground()
+        events.until(is_state(tango.DevState.RUNNING), 10.0)
+        events.until(is_state(tango.DevState.ON), 10.0)
+        # Pushed when the background comes of age, with no client asking.
+        events.until(is_state(tango.DevState.ALARM), 10.0)
+        self.assertIn("background is", proxy.status())
+        self.assertGreater(proxy.BackgroundAge, 1.5)
+        proxy.TakeSample()  # an alarm is no refusal
+        events.until(is_state(tango.DevState.ALARM), 10.0)
+        self.assertEqual(proxy.read_attribute("Absorbance").quality,
+                         tango.AttrQuality.ATTR_VALID)
+        proxy.TakeBackground()
+        events.until(is_state(tango.DevState.ON), 10.0)
+
 
 if __name__ == "__main__":
     unittest.main()

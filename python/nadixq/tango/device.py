@@ -194,14 +194,28 @@ class NadixqSpectrometer(Device):
                 if name == DATA_READY:
                     self.push_data_ready_event("Interferogram", value)
                 elif name == "State":
-                    self.push_change_event(name, value)
-                    self.push_archive_event(name, value)
+                    self._push_state(value)
                 else:
                     self.push_change_event(name, value, stamp, quality)
                     self.push_archive_event(name, value, stamp, quality)
             except tango.DevFailed as error:
                 self.warn_stream("event of %s not pushed: %s" % (
                     name, error.args[0].desc if error.args else error))
+
+    def _push_state(self, state: Any) -> None:
+        # Tango sends the device's state as it is when the event goes out,
+        # whatever value it is given: for a state that has already changed
+        # again (a short run's RUNNING), the device shows the queued state
+        # for the moment of the push. Clients read the state under the same
+        # monitor, so none sees it.
+        with tango.AutoTangoMonitor(self), self._lock:
+            current = self.get_state()
+            self.set_state(state)
+            try:
+                self.push_change_event("State", state)
+                self.push_archive_event("State", state)
+            finally:
+                self.set_state(current)
 
     def _fail(self, text: str) -> None:
         self.error_stream(text)
