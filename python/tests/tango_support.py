@@ -127,6 +127,11 @@ class Events:
             if test(event):
                 return taken
 
+    def drain(self):
+        """Forgets the events so far."""
+        while not self.queue.empty():
+            self.queue.get_nowait()
+
     def close(self):
         for proxy, subscription in self._subscriptions:
             with contextlib.suppress(tango.DevFailed):
@@ -142,16 +147,13 @@ def is_state(*states):
     return lambda event: event[0] == "state" and event[1] in states
 
 
-def run_and_wait(proxy, command, timeout=30.0):
-    """Runs `command` and waits for the run it starts to end (its State
-    events RUNNING then ON, ALARM or FAULT): returns the events meanwhile."""
-    events = Events().subscribe(proxy, ["State"])
-    try:
-        events.until(is_state(proxy.state()), 5.0)  # the first event is the state now
-        proxy.command_inout(command)
-        taken = events.until(is_state(tango.DevState.RUNNING), timeout)
-        taken += events.until(is_state(tango.DevState.ON, tango.DevState.ALARM,
-                                       tango.DevState.FAULT), timeout)
-        return taken
-    finally:
-        events.close()
+def run_and_wait(proxy, command, events, timeout=30.0):
+    """Runs `command` and waits for the run it starts to end: its State
+    events RUNNING, then ON, ALARM or FAULT, on `events` (subscribed to
+    State). Returns the events meanwhile."""
+    events.drain()
+    proxy.command_inout(command)
+    taken = events.until(is_state(tango.DevState.RUNNING), timeout)
+    taken += events.until(is_state(tango.DevState.ON, tango.DevState.ALARM,
+                                   tango.DevState.FAULT), timeout)
+    return taken

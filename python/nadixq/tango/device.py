@@ -188,19 +188,21 @@ class NadixqSpectrometer(Device):
         # PyTango pushes an event under the device's monitor, which a command
         # holds while it runs: a thread of its own pushes them, in order, so
         # that the run's thread never waits for a command (a Stop waiting for
-        # the run's last file would otherwise wait for itself).
-        for name, value, quality, stamp in iter(events.get, None):
-            try:
-                if name == DATA_READY:
-                    self.push_data_ready_event("Interferogram", value)
-                elif name == "State":
-                    self._push_state(value)
-                else:
-                    self.push_change_event(name, value, stamp, quality)
-                    self.push_archive_event(name, value, stamp, quality)
-            except tango.DevFailed as error:
-                self.warn_stream("event of %s not pushed: %s" % (
-                    name, error.args[0].desc if error.args else error))
+        # the run's last file would otherwise wait for itself). omniORB
+        # must know the thread that calls into Tango.
+        with tango.EnsureOmniThread():
+            for name, value, quality, stamp in iter(events.get, None):
+                try:
+                    if name == DATA_READY:
+                        self.push_data_ready_event("Interferogram", value)
+                    elif name == "State":
+                        self._push_state(value)
+                    else:
+                        self.push_change_event(name, value, stamp, quality)
+                        self.push_archive_event(name, value, stamp, quality)
+                except tango.DevFailed as error:
+                    self.warn_stream("event of %s not pushed: %s" % (
+                        name, error.args[0].desc if error.args else error))
 
     def _push_state(self, state: Any) -> None:
         # Tango sends the device's state as it is when the event goes out,

@@ -41,8 +41,9 @@ class Run:
         self._watch = threading.Thread(target=self._watch_scans, name="nadixq scans", daemon=True)
 
     def start(self) -> None:
-        self._thread.start()
+        # The watch first: a run that ends at once joins it on its way out.
         self._watch.start()
+        self._thread.start()
 
     @property
     def stopped(self) -> bool:
