@@ -19,7 +19,20 @@ PACKAGE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NODB_SUBSCRIPTION_SECONDS = 8.0
 
 
+def loopback_up():
+    """Brings the loopback interface up where it has no address: a private
+    network namespace (unshare -n) starts so."""
+    try:
+        shown = subprocess.run(["ip", "-o", "addr", "show", "dev", "lo"], capture_output=True,
+                               text=True, timeout=30).stdout
+    except OSError:
+        return  # no ip(8): a system that configures its own loopback
+    if "127.0.0.1" not in shown:
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=30)
+
+
 def free_port():
+    loopback_up()
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]

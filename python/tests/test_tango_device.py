@@ -21,7 +21,7 @@ from nadixq import sim
 
 if tango is not None:
     from nadixq.tango.device import NadixqSpectrometer
-    from tango_support import Events, is_state, run_and_wait
+    from tango_support import Events, is_state, loopback_up, run_and_wait
 
     ON, RUNNING, FAULT, ALARM = (tango.DevState.ON, tango.DevState.RUNNING,
                                  tango.DevState.FAULT, tango.DevState.ALARM)
@@ -81,6 +81,7 @@ class Device(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         sim.reset()
+        loopback_up()
         cls.folder = tempfile.mkdtemp(prefix="nadixq-tango-")
         cls.runs = os.path.join(cls.folder, "runs")
         # One context for the class: Tango serves one set of devices per process.

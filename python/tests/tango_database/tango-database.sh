@@ -49,6 +49,10 @@ start_mariadb() {
 
 start() {
   mkdir -p "$folder"
+  # A private network namespace (unshare -n) starts with its loopback down.
+  if command -v ip >/dev/null && ! ip -o addr show dev lo | grep -q 127.0.0.1; then
+    ip link set lo up
+  fi
   NADIXQ_EXTRA_PACKAGES="mariadb-server" bash "$root/scripts/install-deps.sh"
   mariadb_up || start_mariadb
   if ! dpkg-query -W -f='${Status}' tango-db 2>/dev/null | grep -q 'install ok installed'; then
