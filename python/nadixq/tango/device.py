@@ -23,11 +23,9 @@ import tango  # type: ignore[import]
 from tango import AttrQuality, AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property  # type: ignore[import]
 
-from .. import fourier, sim
+from .. import fourier, instrument, sim
 from ..errors import NadixqError, RunFailedError
-from ..fourier import Array
-from .. import instrument
-from ..fourier import Spectrum
+from ..fourier import Array, Spectrum
 from ..instrument import Spectrometer
 from . import faults
 from .run import Run
@@ -451,6 +449,8 @@ class NadixqSpectrometer(Device):
                 # run with the current settings needs it first.
                 self._library(what, self._prepare)
             path = os.path.join(self._directory, _file_name(self.get_name(), kind))
+            # The binding checks the settings here; the run starts in its thread.
+            files = self._library(what, lambda: s.acquire(stream=path))
             try:
                 os.makedirs(self._directory, exist_ok=True)
                 # Created here, so that a folder that cannot be written is
@@ -467,13 +467,11 @@ class NadixqSpectrometer(Device):
             self._run_file = path
             if kind == BACKGROUND:
                 self._background_sum, self._background_files = None, 0
-            # The binding checks the settings here; the run starts in its thread.
-            files = self._library(what, lambda: s.acquire(stream=path))
             self._run = run = Run(s, kind, path, files, self._file_done, self._scans_changed,
                                   self._run_over)
-            self._set_state(DevState.RUNNING, "%s: %d files of %d scans into %s" % (
-                kind, s.files, s.scans, path) if s.files else "%s: files of %d scans into %s "
-                "until Stop" % (kind, s.scans, path))
+            count = "%d files" % s.files if s.files else "files until Stop"
+            self._set_state(DevState.RUNNING, "%s run: %s of %d scans into %s" % (
+                kind, count, s.scans, path))
             self._push("FilesDone", 0)
             self._push("ScansDone", 0)
             run.start()
