@@ -38,6 +38,18 @@ def free_port():
         return probe.getsockname()[1]
 
 
+# Client calls wait this long (Tango's default is 3 s): a loaded test machine
+# may keep a server from answering sooner.
+CLIENT_TIMEOUT_MS = 30000
+
+
+def client_proxy(name):
+    """A DeviceProxy with a generous time-out."""
+    device = tango.DeviceProxy(name)
+    device.set_timeout_millis(CLIENT_TIMEOUT_MS)
+    return device
+
+
 def environment(**extra):
     result = dict(os.environ, PYTHONPATH=PACKAGE, PYTHONDONTWRITEBYTECODE="1")
     result.update(extra)

@@ -18,7 +18,7 @@ except ImportError:
 from nadixq import sim
 
 if tango is not None:
-    from tango_support import Events, Server, environment, is_state
+    from tango_support import Events, Server, environment, is_state, client_proxy
 
 FOLDER = os.environ.get("NADIXQ_TANGO_DATABASE", "")
 
@@ -60,7 +60,7 @@ class Database(unittest.TestCase):
                 TANGO_HOST=os.environ["TANGO_HOST"]))
             self.addCleanup(server.stop)
             self.servers.append(server.start())
-        self.proxies = [tango.DeviceProxy(device) for device in self.devices]
+        self.proxies = [client_proxy(device) for device in self.devices]
 
     def test_kept_subscription_outlives_a_killed_server(self):
         for proxy in self.proxies:

@@ -21,7 +21,7 @@ from nadixq import sim
 
 if tango is not None:
     from nadixq.tango.device import NadixqSpectrometer
-    from tango_support import Events, is_state, loopback_up, run_and_wait
+    from tango_support import CLIENT_TIMEOUT_MS, Events, is_state, loopback_up, run_and_wait
 
     ON, RUNNING, FAULT, ALARM = (tango.DevState.ON, tango.DevState.RUNNING,
                                  tango.DevState.FAULT, tango.DevState.ALARM)
@@ -89,6 +89,7 @@ class Device(unittest.TestCase):
                                         properties={"DataDirectory": cls.runs})
         cls.context.start()
         cls.proxy = cls.context.device
+        cls.proxy.set_timeout_millis(CLIENT_TIMEOUT_MS)
         # One subscription for the class: Debian's PyTango 9.3 may crash a
         # client that subscribes and unsubscribes again and again to a
         # server without a database, and keeps events for some 10 s.

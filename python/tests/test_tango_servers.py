@@ -17,7 +17,7 @@ import nadixq
 from nadixq import sim
 
 if tango is not None:
-    from tango_support import Events, Server, is_state
+    from tango_support import Events, Server, is_state, client_proxy
 
 DEVICES = ("lab/ftir/1", "lab/ftir/2")
 SETTINGS = {"Resolution": 4.0, "Scans": 4, "Files": 2}
@@ -45,7 +45,7 @@ class TwoServers(unittest.TestCase):
         for server in self.servers:
             self.addCleanup(server.stop)
             server.start()
-        self.proxies = [tango.DeviceProxy(server.address) for server in self.servers]
+        self.proxies = [client_proxy(server.address) for server in self.servers]
 
     def subscribe(self, proxy):
         events = Events()

@@ -17,6 +17,7 @@ from nadixq import sim
 
 if tango is not None:
     from tango_support import PYTHON, Server, environment
+    from tango_support import client_proxy
 
 FOLDER = os.environ.get("NADIXQ_TANGO_DATABASE", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -73,7 +74,7 @@ class TaurusForm(unittest.TestCase):
         server = Server(folder, instance, env=environment(TANGO_HOST=os.environ["TANGO_HOST"]))
         self.addCleanup(server.stop)
         server.start()
-        proxy = tango.DeviceProxy(device)
+        proxy = client_proxy(device)
         proxy.Resolution, proxy.Scans, proxy.Files = 4.0, 2, 1
         proxy.TakeSample()  # no background: the absorbance stays invalid
 
