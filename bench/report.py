@@ -321,6 +321,30 @@ def compiler(build):
         return cxx
 
 
+def tango_rows(t, figures, path):
+    """The Tango device server's event figures (tango_bench.py)."""
+    latency_path = "Tango: a file's co-add signal → a client's `Interferogram` event, 16384 points"
+    rate_path = "Tango: one-scan files at 4096 points → each of two subscribed clients"
+    try:
+        with open(path) as f:
+            tango = json.load(f)
+    except (OSError, ValueError) as error:
+        t.fail(latency_path, str(error))
+        t.fail(rate_path, str(error))
+        return
+    ifg = tango["latency"]["interferogram"]
+    t.add(latency_path + f" ({ifg['files']} files)",
+          f"median {ifg['median_ms']:.1f} ms, p95 {ifg['p95_ms']:.1f} ms", "—", "—", "—",
+          "median ≤ 20 ms", ifg["median_ms"] <= 20.0)
+    rates = tango["throughput"]["files_per_second"]
+    t.add(rate_path, " and ".join(f"{rate:.1f}" for rate in rates) + " files/s", "—", "—", "—",
+          "≥ 10 files/s each", min(rates) >= 10.0)
+    count = tango["latency"]["filesdone"]
+    figures.append(f"- Tango: a file's co-add signal → the client's `FilesDone` event, sent after "
+                   f"the file's spectrum (16384 points): median {count['median_ms']:.1f} ms, "
+                   f"p95 {count['p95_ms']:.1f} ms")
+
+
 # ------------------------------------------------------------------ main --
 
 
@@ -347,11 +371,14 @@ def main():
     parser.add_argument("--load-before", default="")
     parser.add_argument("--seconds", default="")
     parser.add_argument("--steal", default="")
+    parser.add_argument("--tango", help="the figures of tango_bench.py (JSON)")
     args = parser.parse_args()
 
     runs = load_runs(args.json_dir)
     table = build_table(runs, args.library)
     figures = other_figures(runs)
+    if args.tango:
+        tango_rows(table, figures, args.tango)
 
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     load_after = " ".join(f"{x:.2f}" for x in os.getloadavg())

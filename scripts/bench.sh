@@ -59,6 +59,17 @@ for exe in "$benchdir"/*_bench; do
   fi
 done
 
+# The Tango device server's events, when PyTango is there to serve them.
+tango_figures=()
+if "$python" -c 'import tango' 2>/dev/null; then
+  echo "running the Tango event benchmark" >&2
+  NADIXQ_LIBRARY=$build/libnadixq.so "$python" "$root/bench/tango_bench.py" \
+    --out "$out/tango-figures" >&2 || echo "the Tango event benchmark failed" >&2
+  tango_figures=(--tango "$out/tango-figures")
+else
+  echo "no PyTango (python3-tango): the Tango rows are not measured" >&2
+fi
+
 ticks_after=$(cpu_ticks)
 steal=$(echo "$ticks_before $ticks_after" |
   awk '{ total = $3 - $1; printf "%.1f", (total > 0 ? 100 * ($4 - $2) / total : 0) }')
@@ -70,7 +81,7 @@ echo "timing GaussianApodize against numpy" >&2
 GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4194304:glibc.malloc.trim_threshold=67108864 \
   "$python" "$root/bench/report.py" --json-dir "$out" --library "$build/libnadixq.so" \
   --build "$build" --out "$root/bench/RESULTS.md" --load-before "$load_before" \
-  --steal "$steal" --seconds "$((SECONDS - start))"
+  --steal "$steal" --seconds "$((SECONDS - start))" "${tango_figures[@]}"
 # The web view's latency and Align figures, as RESULTS.md's last section.
 echo "timing the web view" >&2
 NADIXQ_LIBRARY="$build/libnadixq.so" PYTHONPATH="$root/python" \

@@ -24,6 +24,11 @@ have_cmd mcs || need+=(mono-mcs)
 have_cmd mono || need+=(mono-runtime)
 # mypy checks the Python package's type hints (python_typing).
 have_pkg python3-mypy || need+=(python3-mypy)
+# PyTango for the Tango device server and its tests, Taurus under Xvfb for
+# the generic client's check (MariaDB and tango-db: the Tango tests' script).
+have_pkg python3-tango || need+=(python3-tango)
+have_pkg python3-taurus || need+=(python3-taurus)
+have_pkg xvfb || need+=(xvfb)
 # npm installs the independent JCAMP-DX reader the Python tests check with.
 have_cmd npm || need+=(npm)
 # The web view: its server, and the headless browser its tests drive.

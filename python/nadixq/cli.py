@@ -7,6 +7,7 @@
     plot      draws a run: the interferogram's centre burst, the single-beam
               spectra and the absorbance with its bands labelled (PNG)
     serve     serves the instrument's live view to a browser (nadixq.web)
+    tango     runs the instrument as the Tango device server NadixqSpectrometer
 
 A subcommand is a function that adds its parser to the subparsers it is
 given and sets the parser's `handler` (a function of the parsed options
@@ -341,7 +342,27 @@ def _add_serve(commands: Any) -> None:
     serve.set_defaults(handler=web.serve)
 
 
-SUBCOMMANDS: List[Callable[[Any], None]] = [_add_acquire, _add_spectrum_and_plot, _add_serve]
+def _add_tango(commands: Any) -> None:
+    tango = commands.add_parser(
+        "tango", help="run the Tango device server NadixqSpectrometer",
+        description="Runs the Tango device server NadixqSpectrometer/INSTANCE (as the installed "
+                    "NadixqSpectrometer script does); the options after INSTANCE are Tango's, "
+                    "e.g. -nodb -port 45450 -dlist lab/ftir/1 without a database.")
+    tango.add_argument("instance", help="the server's instance name")
+    tango.add_argument("options", nargs=argparse.REMAINDER, help="Tango server options")
+    tango.set_defaults(handler=_tango)
+
+
+def _tango(options: argparse.Namespace) -> int:
+    try:
+        from . import tango
+    except ImportError as error:
+        raise ValueError("the Tango server needs PyTango (Debian: python3-tango): %s" % error)
+    return tango.main([options.instance] + options.options)
+
+
+SUBCOMMANDS: List[Callable[[Any], None]] = [
+    _add_acquire, _add_spectrum_and_plot, _add_serve, _add_tango]
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -51,6 +51,9 @@ class PipInstall(unittest.TestCase):
             usage = subprocess.run([script, "--help"], env=environ, check=True,
                                    capture_output=True, text=True, timeout=60).stdout
             self.assertIn("acquire", usage)
+            # The Tango device server's script, named as the server is.
+            self.assertTrue(os.access(os.path.join(environment, "bin", "NadixqSpectrometer"),
+                                      os.X_OK))
 
 
 if __name__ == "__main__":
