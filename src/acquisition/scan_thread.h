@@ -23,7 +23,7 @@ class CScanThread : public CWorkerThread {
     // closed out one by one (each with its trace lines and co-add signal); the
     // rest are closed out in one step, so that a huge file count cannot keep
     // the thread busy for minutes.
-    static constexpr int32_t kSingleCloseOuts = 1000;
+    static constexpr int32_t kSingleCloseOuts = 100;
 
     CScanThread();
     // Ends a thread that still runs first (kill event, then force), so that
