@@ -72,4 +72,15 @@ TEST(AcquireCommand, CountedDualBoardRunLeavesACompleteStreamFile) {
     }
 }
 
+TEST(AcquireCommand, FinestSettingByItsPointCountGivesReadableFiles) {
+    // 32768 names the finest setting (30000 points): every file is read.
+    const std::string command = "\"" + CommandPath() +
+                                "\" --model 1 --files 2 --scans 1 --points 32768"
+                                " > finest-output.txt 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadText("finest-output.txt");
+    const std::string output = ReadText("finest-output.txt");
+    EXPECT_NE(output.find("file 2/2"), std::string::npos) << output;
+    EXPECT_NE(output.find("done: 2 files"), std::string::npos) << output;
+}
+
 }  // namespace

@@ -190,7 +190,7 @@ TEST_F(FaultMatrix, HugeFileCountIsStoppedAndClosedWithinTheSafetyNet) {
     EXPECT_EQ(spectrometer_stop(), 0);
     EXPECT_LT(SecondsSince(begin), 6.5);  // 5 s, then 0.5 s for the forced end
     EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_READY);
-    EXPECT_TRUE(State()._scanThread->HasEnded());
+    EXPECT_TRUE(State()._scanThread.load()->HasEnded());
     ExpectProgressFrozen();
 
     ASSERT_EQ(spectrometer_startCoadd(), 0);

@@ -56,7 +56,7 @@ class InstrumentExportsTest : public ::testing::Test {
         State()._status.store(STATUS_READY);
         return device;
     }
-    bool WaitForRunEnd() { return State()._scanThread->HasEnded(20000); }
+    bool WaitForRunEnd() { return State()._scanThread.load()->HasEnded(20000); }
 
     test::TraceCapture capture;
 };
@@ -219,7 +219,7 @@ TEST_F(InstrumentExportsTest, ScanCountBelowOneIsRefused) {
         State()._scans = scans;
         EXPECT_EQ(spectrometer_startCoadd(), 1);
     }
-    EXPECT_FALSE(State()._scanThread->IsRunning());
+    EXPECT_FALSE(State()._scanThread.load()->IsRunning());
     EXPECT_TRUE(capture.Contains("nadixq startCoadd: refused, scans= 0"));
     EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_READY);
 }

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <climits>
+#include <thread>
 #include <vector>
 
 #include "interface/nadixq.h"
@@ -120,6 +123,118 @@ TEST_F(SimHost, FaultControlsEndTheRunAsAFailingBoardWould) {
     EXPECT_EQ(spectrometer_open(1), static_cast<int>(0x8007006E));
     nadixq_sim_reset();
     EXPECT_EQ(spectrometer_open(1), 0);
+}
+
+TEST_F(SimHost, ReadersOfEveryGetterMeetOpenAndCloseCyclesSafely) {
+    // Host threads that poll everything a host may call at any time, against a
+    // driving thread that opens, runs, stops and closes as fast as it can:
+    // getData and getTimestamp must never use a scan-thread object that close
+    // frees (run under the address and thread sanitizers).
+    nadixq_sim_set_scan_rate(1e9, 0.01);
+    spectrometer_setScans(1);
+    spectrometer_setFiles(3);
+    std::atomic<bool> done{false};
+    std::atomic<long> copies{0};
+    std::atomic<long> oddities{0};
+    auto reader = [&] {
+        std::vector<double> ifg(kPoints);
+        while (!done.load()) {
+            const int status = spectrometer_getStatus();
+            if (status != NADIXQ_STATUS_READY && status != NADIXQ_STATUS_ACQUIRING) ++oddities;
+            if (spectrometer_getScanProgress() < 0 || spectrometer_getFileProgress() < 0)
+                ++oddities;
+            const double before = spectrometer_getTimestamp();
+            double stamp = 0.0;
+            const int result = spectrometer_getData(ifg.data(), kPoints, &stamp);
+            if (result == 0) {
+                ++copies;
+                if (!(stamp > 1.6e12) || !(before == 0.0 || before > 1.6e12)) ++oddities;
+            } else if (result != 1) {
+                ++oddities;
+            }
+        }
+    };
+    ASSERT_EQ(spectrometer_open(1), 0);  // the readers' first status is a ready one
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i) readers.emplace_back(reader);
+
+    int cycles = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (cycles < 20 || std::chrono::steady_clock::now() < end) {
+        const int model = 1 + cycles % 5;
+        if (spectrometer_open(model) != 0) break;
+        spectrometer_initialize();
+        spectrometer_calibrationScan();
+        if (spectrometer_startCoadd() != 0) break;
+        _coaddEvent.Wait(2000);
+        // Every other cycle the run is closed while it goes, without a stop.
+        if (cycles % 2 == 0) spectrometer_stop();
+        spectrometer_close();
+        ++cycles;
+    }
+    done.store(true);
+    for (std::thread& thread : readers) thread.join();
+    EXPECT_GE(cycles, 20);
+    EXPECT_GT(copies.load(), 0);
+    EXPECT_EQ(oddities.load(), 0);
+}
+
+TEST_F(SimHost, UnpluggedBoardEndsARunOfAnyFileCountAtOnce) {
+    // The files left after the failure are closed out without data; however
+    // many there are, the run is over well within a second of the unplug, and
+    // the host has one co-add signal per file: an eventfd counts them all.
+    spectrometer_setScans(2);
+    for (const int files : {5, 20000000, INT_MAX}) {
+        SCOPED_TRACE(files);
+        spectrometer_setFiles(files);
+        ASSERT_EQ(spectrometer_open(2), 0);
+        ASSERT_EQ(spectrometer_initialize(), 0);
+        ASSERT_EQ(spectrometer_calibrationScan(), 0);
+        ASSERT_EQ(spectrometer_startCoadd(), 0);
+        const uint64_t before = _coaddEvent.Wait(30000);  // file 1 done
+        ASSERT_GT(before, 0u);
+        nadixq_sim_unplug();
+        const auto unplugged = std::chrono::steady_clock::now();
+        while (spectrometer_getStatus() != NADIXQ_STATUS_READY &&
+               std::chrono::steady_clock::now() - unplugged < std::chrono::seconds(20)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - unplugged).count();
+        EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_READY);
+        // Generous: the close-out itself takes milliseconds.
+        EXPECT_LT(seconds, 5.0);
+        EXPECT_EQ(spectrometer_getFileProgress(), files);
+        const uint64_t after = _coaddEvent.Take();
+        if (HostEvent::CountsSignals()) {
+            EXPECT_EQ(before + after, static_cast<uint64_t>(files));
+        } else {
+            EXPECT_EQ(after, 1u);
+        }
+        spectrometer_close();
+        nadixq_sim_reset();
+    }
+}
+
+TEST_F(SimHost, ThePointCountSeenForTheFinestSettingSelectsIt) {
+    // The host names the finest setting 32768 everywhere: set so, the run's
+    // files have 30000 points, and getData hands them out for 32768.
+    spectrometer_setFiles(1);
+    spectrometer_setScans(1);
+    EXPECT_EQ(spectrometer_setPoints(32768), 32768);
+    EXPECT_EQ(spectrometer_getPoints(), 32768);
+    ASSERT_EQ(spectrometer_open(1), 0);
+    ASSERT_EQ(spectrometer_initialize(), 0);
+    ASSERT_EQ(spectrometer_calibrationScan(), 0);
+    ASSERT_EQ(spectrometer_startCoadd(), 0);
+    ASSERT_TRUE(WaitForRunEnd());
+    std::vector<double> ifg(32768, -1.0);
+    double stamp = 0.0;
+    ASSERT_EQ(spectrometer_getData(ifg.data(), 32768, &stamp), 0);
+    EXPECT_GT(stamp, 1.6e12);
+    EXPECT_NE(ifg[256], 0.0);
+    EXPECT_TRUE(std::all_of(ifg.begin() + 30000, ifg.end(), [](double v) { return v == 0.0; }));
+    EXPECT_EQ(spectrometer_getData(ifg.data(), 30000, &stamp), 0);
 }
 
 }  // namespace

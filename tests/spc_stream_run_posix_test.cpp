@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,8 @@ TEST_F(StreamRunTest, FullDiskEndsStreamingButNotTheRun) {
         getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = kLimit;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+        // The log is under the same limit: it starts empty.
+        unlink("nadixq_log.txt");
         if (spectrometer_streamToDisk(path.c_str()) != 0) _exit(3);
         if (!_trace.WaitFor(kDone)) _exit(4);
         std::vector<double> data(kPoints);
@@ -48,6 +52,14 @@ TEST_F(StreamRunTest, FullDiskEndsStreamingButNotTheRun) {
         // The stream ended with the failed write: nothing left to patch.
         if (spectrometer_stop() != 0) _exit(8);
         if (_trace.Contains("patching fnsub= 2 in stream file")) _exit(9);
+        // The host learns of it from the trace and from the log.
+        const char* ended =
+            "nadixq scanThread: stream ended after 2 subfiles: File too large (0x8007001B)";
+        if (!_trace.Contains(ended)) _exit(10);
+        std::ifstream log("nadixq_log.txt");
+        std::stringstream text;
+        text << log.rdbuf();
+        if (text.str().find(std::string(ended) + "\n") == std::string::npos) _exit(11);
         _exit(0);
     }
     int status = 0;

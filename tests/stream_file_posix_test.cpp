@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,10 @@ TEST(StreamFileOnPosix, HeaderWriteFailureCarriesTheSystemError) {
     // Created, but not even the header can be written.
     EXPECT_EQ(stream.Open("/dev/full", 16), static_cast<int32_t>(0x80070000u | ENOSPC));
     EXPECT_FALSE(stream.IsOpen());
+    // The device named as the path is no file the stream left behind.
+    struct stat info {};
+    ASSERT_EQ(stat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
 }
 
 // Runs `body` in a forked child and returns its wait status. The test process
@@ -62,6 +67,24 @@ TEST(StreamFileOnPosix, HostKilledMidRunLeavesEveryCompletedFile) {
     EXPECT_EQ(file.fnsub, 3u);
     EXPECT_EQ(file.subfiles.size(), 3u);
     EXPECT_EQ(file.trailingBytes, 0u);
+}
+
+TEST(StreamFileOnPosix, FileRefusedForAFullDiskIsNotLeftBehind) {
+    // A file-size limit below the header's 512 bytes: the file is created but
+    // cannot take its header, so it is no SPC file and must not stay.
+    const std::string path = "no_room_for_the_header.spc";
+    const int status = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 100;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+        CStreamFile stream;
+        _exit(stream.Open(path.c_str(), 16) == static_cast<int32_t>(0x80070000u | EFBIG) ? 0 : 3);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
 TEST(StreamFileOnPosix, FullDiskKeepsTheCompleteSubfilesReadable) {

@@ -6,11 +6,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "platform/platform.h"
 #include "spc/spc_date.h"
 #include "stream_file_fixture.h"
 #include "support/spc_reader.h"
@@ -195,6 +198,55 @@ TEST_F(StreamFileTest, ReopeningAndDestructionPatchTheOpenFile) {
     }
     EXPECT_EQ(MustRead("second.spc").fnsub, 1u);
     EXPECT_EQ(trace.TextsStartingWith("patching fnsub=").size(), 2u);
+}
+
+TEST_F(StreamFileTest, FileGrowsPastFourGiB) {
+    // A run of 35,783 files of 30000 points passes 4 GiB. A hole stands in for
+    // those bytes: the file is extended (sparse) to past 4 GiB before the
+    // first append, so every later position needs more than 32 bits, and the
+    // C runtime's long positions of the 32-bit build would fail there.
+    const std::string path = "past_4_gib.spc";
+    constexpr int kPoints = 256;
+    constexpr int64_t kSubfileBytes = 32 + 4 * kPoints;
+    constexpr int64_t kHoleEnd = (int64_t{1} << 32) + 4096;
+    CStreamFile stream;
+    ASSERT_EQ(stream.Open(path.c_str(), kPoints), 0);
+    {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(platform::SeekFile(file, kHoleEnd - 1));
+        ASSERT_EQ(std::fputc(0, file), 0);
+        std::fclose(file);
+    }
+    for (int n = 0; n < 3; ++n) {
+        const std::vector<double> values = Interferogram(kPoints, n);
+        stream.Append(values.data(), kPoints, kRunStartMs + n * 1000.0, n);
+    }
+    EXPECT_TRUE(stream.IsOpen());
+    stream.PatchAndClose();
+
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(platform::SeekFile(file, 0, true));
+    ASSERT_TRUE(platform::SeekFile(file, 0));
+    uint8_t header[512] = {};
+    ASSERT_EQ(std::fread(header, 1, sizeof header, file), sizeof header);
+    EXPECT_EQ(ReadU32(std::vector<uint8_t>(header, header + 512), 24), 3u);
+    for (int n = 0; n < 3; ++n) {
+        SCOPED_TRACE(n);
+        std::vector<uint8_t> subfile(static_cast<size_t>(kSubfileBytes));
+        ASSERT_TRUE(platform::SeekFile(file, kHoleEnd + n * kSubfileBytes));
+        ASSERT_EQ(std::fread(subfile.data(), 1, subfile.size(), file), subfile.size());
+        EXPECT_EQ(subfile[2], n);  // subindx
+        float last = 0.0f;
+        std::memcpy(&last, &subfile[subfile.size() - 4], sizeof last);
+        EXPECT_EQ(last, static_cast<float>(Interferogram(kPoints, n).back()));
+    }
+    // Nothing after the third subfile.
+    ASSERT_TRUE(platform::SeekFile(file, kHoleEnd + 3 * kSubfileBytes));
+    EXPECT_EQ(std::fgetc(file), EOF);
+    std::fclose(file);
+    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -27,10 +27,21 @@ int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
     // The host asks for the finest setting as 32768; it holds 30000 values.
     if (pts == kFinestPointsAsSeen) pts = kFinestPoints;
 
+    // The host's memory is touched once per page before the lock is taken: an
+    // array too short faults here, not under the lock, which a host that
+    // survives the fault would otherwise leave held, blocking the scan
+    // thread's next store for ever. A write, as the copy does, so that read-
+    // only memory faults here too. The copy is still the one pass over it.
+    constexpr int kDoublesPerPage = 4096 / sizeof(double);
+    volatile double* const probe = out;
+    for (int i = 0; i < asked; i += kDoublesPerPage) probe[i] = 0.0;
+    if (asked > 0) probe[asked - 1] = 0.0;
+
     uint16_t seenState = 0;
     int seenPoints = 0;
     bool ready = false;
     int copied = 0;
+    double stamp = 0.0;
     {
         // The state and the count are checked under the lock as well: the scan
         // thread may be storing into this buffer right now.
@@ -39,11 +50,13 @@ int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
         seenPoints = points;
         if ((state & SCAN_BUFFER_READY) != 0 && points == pts) {
             std::memcpy(out, data, static_cast<size_t>(points) * sizeof(double));
-            *timestampOut = timestamp;
+            stamp = timestamp;
             ready = true;
             copied = points;
         }
     }
+    // The host's double is written outside the lock, for the same reason.
+    if (ready) *timestampOut = stamp;
     // Every value asked for and not copied reads 0.0: the tail of the finest
     // setting, or all of them after a failure. Written once, not zeroed first
     // and then overwritten, so that a read costs one pass over the host's

@@ -33,6 +33,7 @@ uint32_t CScanThread::ThreadProc() {
         state.filesComplete.store(0);
         state.filesRetrieved.store(0);
         bool killed = false;
+        int32_t closedOut = 0;
         // A counted run closes out every file, even after a kill: the host then
         // sees one co-add signal per file and filesComplete reaching the count.
         // A continuous run ends with the file in which it was stopped.
@@ -41,6 +42,14 @@ uint32_t CScanThread::ThreadProc() {
             // pass without a poll sleep; a forced end must reach them here,
             // however many there are.
             platform::TerminationPoint();
+            if (killed && closedOut++ == kSingleCloseOuts) {
+                const int32_t files = _fileCount - state.filesComplete.load();
+                DebugTrace("nadixq scanThread: closing out the last %d files at once", files);
+                state.filesComplete.store(_fileCount);
+                _lastFileDelivered.store(1);
+                SignalCoaddComplete(static_cast<uint32_t>(files));
+                break;
+            }
             _device->ClearCoadd();
             state._status.store(STATUS_ACQUIRING);
             state._scansComplete.store(0);
@@ -157,11 +166,11 @@ void CScanThread::SignalScanComplete() {
     platform::SignalHostEvent(event);
 }
 
-void CScanThread::SignalCoaddComplete() {
+void CScanThread::SignalCoaddComplete(uint32_t files) {
     uintptr_t event = State().coaddCompleteEvent.load();
     if (event == 0) return;
     DebugTrace("nadixq scanThread: setting coaddCompleteEvent");
-    platform::SignalHostEvent(event);
+    platform::SignalHostEvent(event, files);
 }
 
 }  // namespace nadixq

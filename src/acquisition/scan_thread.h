@@ -19,6 +19,11 @@ class CScanThread : public CWorkerThread {
   public:
     // The scan loop's sleep between two polls of the board.
     static constexpr uint32_t kPollMs = 5;
+    // After a kill or a failure, the files of a counted run that are still
+    // closed out one by one (each with its trace lines and co-add signal); the
+    // rest are closed out in one step, so that a huge file count cannot keep
+    // the thread busy for minutes.
+    static constexpr int32_t kSingleCloseOuts = 100;
 
     CScanThread();
     // Ends a thread that still runs first (kill event, then force), so that
@@ -58,7 +63,7 @@ class CScanThread : public CWorkerThread {
   private:
     bool KillRequested();
     void SignalScanComplete();
-    void SignalCoaddComplete();
+    void SignalCoaddComplete(uint32_t files = 1);
 
     // Copied from the settings by the host before Start; the thread's creation
     // orders the write before every read.

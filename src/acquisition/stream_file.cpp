@@ -4,6 +4,7 @@
 #include <new>
 
 #include "diagnostics/debug_trace.h"
+#include "diagnostics/log_file.h"
 #include "spc/spc_date.h"
 
 namespace nadixq {
@@ -14,6 +15,10 @@ namespace {
 constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;  // 7899.0189
 
 constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x8007000Eu);
+// A write that came up short without a system error (E_FAIL).
+constexpr uint32_t kUnspecifiedFailure = 0x80004005u;
+// A file the stream cannot take (ERROR_INVALID_DATA).
+constexpr uint32_t kInvalidData = 0x8007000Du;
 
 int32_t ErrorResult(uint32_t error) {
     if (error == 0) return 1;  // a failure must not read as success
@@ -70,6 +75,9 @@ int32_t CStreamFile::Open(const char* path, int32_t points) {
     if (std::fwrite(&_header, sizeof(_header), 1, file) != 1) {
         const uint32_t error = platform::LastError();
         std::fclose(file);
+        // A file without its whole header is no SPC file: it is not left
+        // behind (a device named as the path is, of course).
+        platform::RemoveShortFile(path, static_cast<int64_t>(sizeof(_header)));
         return ErrorResult(error);
     }
     _streamFile = file;
@@ -86,10 +94,10 @@ int32_t CStreamFile::SubfileCount() const {
     return _subfiles;
 }
 
-bool CStreamFile::WriteAt(long offset, const void* bytes, size_t size) {
-    return std::fseek(_streamFile, offset, SEEK_SET) == 0 &&
+bool CStreamFile::WriteAt(int64_t offset, const void* bytes, size_t size) {
+    return platform::SeekFile(_streamFile, offset) &&
            std::fwrite(bytes, size, 1, _streamFile) == 1 &&
-           std::fseek(_streamFile, 0, SEEK_END) == 0;
+           platform::SeekFile(_streamFile, 0, true);
 }
 
 bool CStreamFile::WriteCount() {
@@ -106,6 +114,29 @@ void CStreamFile::CloseLocked() {
     _streamFile = nullptr;
 }
 
+void CStreamFile::EndAfterFailure(uint32_t error, const char* reason) {
+    CloseLocked();
+    // Once per run, off the poll path: the host has no other way to learn
+    // that its file stopped growing while the run goes on.
+    char text[256];
+    uint32_t code = kUnspecifiedFailure;
+    if (reason != nullptr) {
+        std::snprintf(text, sizeof text, "%s", reason);
+        code = kInvalidData;
+    } else if (error != 0) {
+        platform::ErrorText(error, text, sizeof text);
+        code = static_cast<uint32_t>(ErrorResult(error));
+    } else {
+        std::snprintf(text, sizeof text, "a write came up short");
+    }
+    static constexpr const char* kLine =
+        "nadixq scanThread: stream ended after %d subfiles: %s (0x%08X)";
+    CLogFile& log = TheLog();
+    // The log echoes its line to the debugger; a log without echo does not.
+    if (log._disabled || !log._echoToDebugger) DebugTrace(kLine, _subfiles, text, code);
+    log.Write(kLine, _subfiles, text, code);
+}
+
 void CStreamFile::Append(const double* values, int32_t points, double timestamp,
                          int32_t fileIndex) {
     platform::LockGuard guard(_lock);
@@ -116,7 +147,7 @@ void CStreamFile::Append(const double* values, int32_t points, double timestamp,
     const bool first = _subfiles == 0;
     if (values == nullptr || points <= 0 || points > kMaxPoints ||
         (!first && static_cast<uint32_t>(points) != _header.fnpts)) {
-        CloseLocked();
+        EndAfterFailure(0, "the file's point count differs from the stream's");
         return;
     }
 
@@ -125,8 +156,9 @@ void CStreamFile::Append(const double* values, int32_t points, double timestamp,
         // so a crash in between leaves a valid empty file.
         _header.fnpts = static_cast<uint32_t>(points);
         _header.fdate = PackSpcDate(timestamp);
+        platform::SetLastError(0);
         if (!WriteAt(0, &_header, sizeof(_header))) {
-            CloseLocked();
+            EndAfterFailure(platform::LastError());
             return;
         }
     }
@@ -140,15 +172,17 @@ void CStreamFile::Append(const double* values, int32_t points, double timestamp,
     for (int32_t i = 0; i < points; ++i) floats[i] = static_cast<float>(values[i]);
 
     const size_t count = static_cast<size_t>(points);
+    platform::SetLastError(0);
     if (std::fwrite(&subfile, sizeof(subfile), 1, _streamFile) != 1 ||
         std::fwrite(floats, sizeof(float), count, _streamFile) != count) {
         // A full disk: the count keeps describing the complete subfiles only;
         // the partial one after them is ignored by readers.
-        CloseLocked();
+        EndAfterFailure(platform::LastError());
         return;
     }
     ++_subfiles;
-    if (!WriteCount()) CloseLocked();
+    platform::SetLastError(0);
+    if (!WriteCount()) EndAfterFailure(platform::LastError());
 }
 
 void CStreamFile::PatchAndClose() {

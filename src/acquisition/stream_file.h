@@ -41,7 +41,10 @@ class CStreamFile {
     // then updates the subfile count. The first appended file also dates the
     // main header. A write that fails, or a point count that differs from the
     // file's, ends streaming for the run: the count is left at the subfiles
-    // written completely and the file is closed. Scan thread.
+    // written completely and the file is closed, and the end is reported in a
+    // trace line and a log-file line: "nadixq scanThread: stream ended after
+    // %d subfiles: %s (0x%08X)" with the subfiles the file keeps, the system
+    // error's text and its HRESULT form. Scan thread.
     void Append(const double* values, int32_t points, double timestamp, int32_t fileIndex);
     // Writes the subfile count, traces "patching fnsub= %d in stream file"
     // with it and closes the file. Nothing when no file is open. Host thread.
@@ -50,9 +53,13 @@ class CStreamFile {
     int32_t SubfileCount() const;
 
   private:
-    bool WriteAt(long offset, const void* bytes, size_t size);
+    bool WriteAt(int64_t offset, const void* bytes, size_t size);
     bool WriteCount();
     void CloseLocked();
+    // Closes the file after a failed write (the system error `error`, 0 when
+    // the system reported none), or for `reason` when no write failed, and
+    // reports the stream's end.
+    void EndAfterFailure(uint32_t error, const char* reason = nullptr);
 
     // Guards the members below: the host may close or reopen the file while a
     // misbehaving host keeps a run going; normally the two sides never meet

@@ -26,8 +26,29 @@ constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);      // ERRO
 // centre-burst index are then read on that thread and must not change. A run
 // that has delivered its last file is waited for instead.
 bool RunGoing(LibraryState& state) {
-    return state._scanThread != nullptr && state._scanThread->IsAcquiring();
+    CScanThread* scanThread = state._scanThread.load();
+    return scanThread != nullptr && scanThread->IsAcquiring();
 }
+
+// The scan-thread object as a host thread that does not drive the instrument
+// sees it: it stays valid while this lives, whatever close does meanwhile.
+class ScanThreadReader {
+  public:
+    explicit ScanThreadReader(LibraryState& state)
+        : _state(state),
+          _ticket(state.scanThreadReaders.Enter()),
+          _scanThread(state._scanThread.load()) {}
+    ~ScanThreadReader() { _state.scanThreadReaders.Leave(_ticket); }
+    ScanThreadReader(const ScanThreadReader&) = delete;
+    ScanThreadReader& operator=(const ScanThreadReader&) = delete;
+
+    CScanThread* Get() const { return _scanThread; }
+
+  private:
+    LibraryState& _state;
+    const uint32_t _ticket;
+    CScanThread* const _scanThread;
+};
 
 }  // namespace
 
@@ -53,7 +74,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
     auto* scanThread = new (std::nothrow) CScanThread();
     if (scanThread == nullptr) return kOutOfMemory;
     scanThread->SetDevice(state._device);
-    state._scanThread = scanThread;
+    state._scanThread.store(scanThread);
     state._status.store(nadixq::STATUS_READY);
     return 0;
 }
@@ -61,8 +82,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
 NADIXQ_API int NADIXQ_CALL spectrometer_close(void) {
     LibraryState& state = State();
     DebugTrace("nadixq close");
-    if (state._scanThread != nullptr) {
-        CScanThread* scanThread = state._scanThread;
+    if (CScanThread* scanThread = state._scanThread.load()) {
         bool ended = false;
         if (scanThread->IsRunning()) {
             scanThread->Stop();  // waits for the thread itself whenever it can end
@@ -70,7 +90,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_close(void) {
         } else {
             ended = scanThread->HasEnded(CScanThread::kStopWaitMs);
         }
-        state._scanThread = nullptr;
+        // From here no new reader can reach the object.
+        state._scanThread.store(nullptr);
         if (!ended) {
             // A thread that could be neither stopped nor terminated still uses
             // the scan-thread object and the device: both are left in place
@@ -81,6 +102,9 @@ NADIXQ_API int NADIXQ_CALL spectrometer_close(void) {
         }
         // An open stream would otherwise be lost without its subfile count.
         if (scanThread->Stream().IsOpen()) scanThread->Stream().PatchAndClose();
+        // A getData or getTimestamp that loaded the pointer before it was
+        // cleared may still be copying from the object.
+        state.scanThreadReaders.WaitForEarlierReaders();
         delete scanThread;
     }
     if (state._device != nullptr) {
@@ -126,7 +150,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getCapabilities(void) {
 NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) {
     LibraryState& state = State();
     DebugTrace("nadixq startCoadd");
-    if (state._device == nullptr || state._scanThread == nullptr) return 1;
+    CScanThread* scanThread = state._scanThread.load();
+    if (state._device == nullptr || scanThread == nullptr) return 1;
     if (state._scans <= 0) {
         // No scan loop would run, and a continuous run would then spin through
         // empty files without ever looking at its kill event.
@@ -140,12 +165,12 @@ NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) {
 
     state._scansComplete.store(0);
     state.filesComplete.store(0);
-    state._scanThread->SetCounts(state._scans, state._files > 0 ? state._files : 0);
+    scanThread->SetCounts(state._scans, state._files > 0 ? state._files : 0);
 
     // Acquiring is announced before the thread exists: a run that ends at once
     // (a calibration-status error) then still leaves its final ready status.
     int32_t previous = state._status.exchange(nadixq::STATUS_ACQUIRING);
-    if (!state._scanThread->Start()) {
+    if (!scanThread->Start()) {
         state._status.store(previous);
         return 1;
     }
@@ -156,7 +181,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) {
 NADIXQ_API int NADIXQ_CALL spectrometer_stop(void) {
     LibraryState& state = State();
     DebugTrace("nadix stop");
-    CScanThread* scanThread = state._scanThread;
+    CScanThread* scanThread = state._scanThread.load();
     if (scanThread == nullptr || !scanThread->IsRunning()) return 1;
     scanThread->Stop();
     // Patching while a thread that could not be ended may still append would
@@ -168,11 +193,14 @@ NADIXQ_API int NADIXQ_CALL spectrometer_stop(void) {
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_getData(double* data, int pts, double* timestamp) {
-    CScanThread* scanThread = State()._scanThread;
     int result = 1;
-    if (scanThread != nullptr && data != nullptr && timestamp != nullptr && pts >= 0 &&
-        pts <= nadixq::kFinestPointsAsSeen) {
-        result = scanThread->getData(data, pts, timestamp);
+    {
+        ScanThreadReader reader(State());
+        CScanThread* scanThread = reader.Get();
+        if (scanThread != nullptr && data != nullptr && timestamp != nullptr && pts >= 0 &&
+            pts <= nadixq::kFinestPointsAsSeen) {
+            result = scanThread->getData(data, pts, timestamp);
+        }
     }
     DebugTrace("nadixq getData returns %d", result);
     return result;
@@ -180,7 +208,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getData(double* data, int pts, double* t
 
 NADIXQ_API double NADIXQ_CALL spectrometer_getTimestamp(void) {
     DebugTrace("nadixq getTimestamp");
-    CScanThread* scanThread = State()._scanThread;
+    ScanThreadReader reader(State());
+    CScanThread* scanThread = reader.Get();
     return scanThread == nullptr ? 0.0 : scanThread->GetTimestamp();
 }
 

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "interface/reader_gate.h"
+
 namespace nadixq {
 
 class CNadixDevice;
@@ -39,7 +41,10 @@ struct LibraryState {
 
     // Owned; created by spectrometer_open, destroyed by spectrometer_close.
     CNadixDevice* _device = nullptr;
-    CScanThread* _scanThread = nullptr;
+    // Read by any host thread (getData, getTimestamp) through scanThreadReaders:
+    // close clears it, waits at the gate, and only then frees the object.
+    std::atomic<CScanThread*> _scanThread{nullptr};
+    CReaderGate scanThreadReaders;
 };
 
 LibraryState& State();

@@ -34,7 +34,10 @@ NADIXQ_API double NADIXQ_CALL spectrometer_getResolution(void) {
 
 NADIXQ_API int NADIXQ_CALL spectrometer_setPoints(int points) {
     DebugTrace("nadixq setPoints %d", points);
-    State()._points = points;
+    // 32768 is how the host names the finest setting everywhere else (the
+    // points it is reported as, the count getData takes for it); a board run
+    // of 32768 points would give files that no buffer can store.
+    State()._points = points == nadixq::kFinestPointsAsSeen ? nadixq::kFinestPoints : points;
     return points;
 }
 

@@ -16,8 +16,8 @@ extern "C" {
 
 NADIXQ_API int NADIXQ_CALL spectrometer_streamToDisk(const char* path) {
     LibraryState& state = State();
-    if (path == nullptr || state._device == nullptr || state._scanThread == nullptr) return 1;
-    CScanThread* scanThread = state._scanThread;
+    CScanThread* scanThread = state._scanThread.load();
+    if (path == nullptr || state._device == nullptr || scanThread == nullptr) return 1;
     // A run that is still going keeps its own stream: reopening would cut
     // its file short, and the start that follows would be refused anyway.
     if (scanThread->IsAcquiring()) return 1;

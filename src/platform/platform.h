@@ -48,9 +48,11 @@ uint32_t WaitForAnyEvent(const Event* events, uint32_t count, uint32_t timeoutMs
 
 // A host's event handle, as passed through the exports: a Win32 event handle on
 // Windows, an eventfd descriptor on POSIX. 0 means none. Signalling is one set
-// (Win32 SetEvent, or writing the 8-byte value 1 to the eventfd); it never
-// blocks the caller for long and its failure is ignored.
-void SignalHostEvent(uintptr_t hostEvent);
+// (Win32 SetEvent, or writing the 8-byte value `signals` to the eventfd, which
+// counts them all at once; a Win32 event set many times in a row is one signal
+// to its waiter anyway); it never blocks the caller for long and its failure
+// is ignored.
+void SignalHostEvent(uintptr_t hostEvent, uint32_t signals = 1);
 
 // --------------------------------------------------------------- threads --
 using Thread = void*;
@@ -159,9 +161,23 @@ std::FILE* OpenLogFile(const char* path, bool append);
 // Commits a stream's operating-system buffers to the disk (after fflush).
 // Returns true on success. Blocks on the disk.
 bool CommitFile(std::FILE* file);
+// Moves a stream's position to `offset` bytes from its start, or from its end
+// with `fromEnd`. Positions are 64-bit on every build (POSIX fseeko with a
+// 64-bit off_t, Windows _fseeki64: the runtime's fseek takes a long and fails
+// past 2 GiB), so a file may grow past 4 GiB. True on success, otherwise the
+// system error is set. Blocks on the disk.
+bool SeekFile(std::FILE* file, int64_t offset, bool fromEnd = false);
+// Removes `path` when it is a regular file of fewer than `size` bytes: what a
+// failed creation left behind. Never a device, a link or a folder, so that a
+// path such as /dev/full stays. True when it removed the file. Keeps the
+// calling thread's last system error.
+bool RemoveShortFile(const char* path, int64_t size);
 // The calling thread's last system error code (GetLastError / errno).
 uint32_t LastError();
 void SetLastError(uint32_t error);
+// The system's text for an error code as LastError returns it, on one line
+// without a final full stop, cut to fit `size` bytes (terminator included).
+void ErrorText(uint32_t error, char* text, size_t size);
 
 // ------------------------------------------------------------ driver I/O --
 // The board's kernel driver, as the operating system offers it. The device

@@ -11,6 +11,7 @@
 #include "interface/nadixq.h"
 #include "result_text.h"
 #include "simulator_controls.h"
+#include "stream_report.h"
 
 namespace acquire {
 namespace {
@@ -216,6 +217,8 @@ int RunAcquisition(const Options& options, CProgressDisplay& display, CRunEvents
     display.Line(header);
 
     const auto begin = std::chrono::steady_clock::now();
+    // The library's lines from here on are this run's.
+    const std::int64_t logStart = LogSize();
     if (!options.out.empty()) {
         result = spectrometer_streamToDisk(options.out.c_str());
         if (result != 0) {
@@ -285,6 +288,24 @@ int RunAcquisition(const Options& options, CProgressDisplay& display, CRunEvents
         exitCode = kExitInterrupted;
     }
 
+    // Streaming may end early (a full disk, a failed write) while the run
+    // goes on; the file's own count says how much it kept.
+    std::string streamShort;
+    if (!options.out.empty()) {
+        // Every file that got a scan is stored, and so streamed.
+        const long stored = (follower.ScansSeen() + options.scans - 1) / options.scans;
+        const long written = SubfileCount(options.out);
+        if (written < stored) {
+            std::string reason = StreamEndReason(logStart);
+            if (reason.empty()) reason = "the stream ended early (see the debug trace)";
+            char text[400];
+            std::snprintf(text, sizeof text, "wrote %ld of %ld files: %s",
+                          written < 0 ? 0 : written, stored, reason.c_str());
+            streamShort = text;
+            exitCode = exitCode == kExitOk ? kExitFailure : exitCode;
+        }
+    }
+
     if (!options.csv.empty()) {
         if (!follower.HaveFile()) {
             Error(display, "no file was acquired; " + options.csv + " not written");
@@ -299,8 +320,10 @@ int RunAcquisition(const Options& options, CProgressDisplay& display, CRunEvents
     std::snprintf(summary, sizeof summary, "%s: %d file%s in %s%s%s",
                   interrupted ? "stopped" : "done", follower.FilesRead(),
                   follower.FilesRead() == 1 ? "" : "s", FormatDuration(seconds).c_str(),
-                  options.out.empty() ? "" : "; wrote ", options.out.c_str());
+                  options.out.empty() ? "" : (streamShort.empty() ? "; wrote " : "; incomplete "),
+                  options.out.c_str());
     display.Line(summary);
+    if (!streamShort.empty()) Error(display, streamShort);
     return exitCode;
 }
 

@@ -85,9 +85,9 @@ uint32_t WaitForAnyEvent(const Event* events, uint32_t count, uint32_t timeoutMs
     return index < 0 ? kWaitTimeout : kWaitObject0 + static_cast<uint32_t>(index);
 }
 
-void SignalHostEvent(uintptr_t hostEvent) {
-    if (hostEvent == 0) return;
-    const uint64_t one = 1;
+void SignalHostEvent(uintptr_t hostEvent, uint32_t signals) {
+    if (hostEvent == 0 || signals == 0) return;
+    const uint64_t one = signals;
     // An eventfd takes exactly 8 bytes; a counter at its limit refuses, which
     // only means the host has not read its earlier signals yet.
     ssize_t written = write(static_cast<int>(hostEvent), &one, sizeof one);

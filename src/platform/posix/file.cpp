@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -47,6 +48,46 @@ std::FILE* OpenLogFile(const char* path, bool append) {
 bool CommitFile(std::FILE* file) {
     if (file == nullptr) return false;
     return fsync(fileno(file)) == 0;
+}
+
+static_assert(sizeof(off_t) >= 8, "stream files may grow past 4 GiB: a 64-bit off_t is needed");
+
+bool SeekFile(std::FILE* file, int64_t offset, bool fromEnd) {
+    if (file == nullptr) {
+        errno = EINVAL;
+        return false;
+    }
+    return fseeko(file, static_cast<off_t>(offset), fromEnd ? SEEK_END : SEEK_SET) == 0;
+}
+
+bool RemoveShortFile(const char* path, int64_t size) {
+    if (path == nullptr) return false;
+    const int error = errno;
+    struct stat info {};
+    const bool remove = lstat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < size;
+    const bool removed = remove && unlink(path) == 0;
+    errno = error;
+    return removed;
+}
+
+namespace {
+
+// strerror_r comes in two forms; each overload takes the result of one.
+[[maybe_unused]] const char* ErrorResultText(int result, const char* buffer) {
+    return result == 0 ? buffer : "unknown error";
+}
+[[maybe_unused]] const char* ErrorResultText(const char* result, const char*) {
+    return result;
+}
+
+}  // namespace
+
+void ErrorText(uint32_t error, char* text, size_t size) {
+    if (text == nullptr || size == 0) return;
+    char buffer[256] = {};
+    const char* message =
+        ErrorResultText(strerror_r(static_cast<int>(error), buffer, sizeof buffer), buffer);
+    std::snprintf(text, size, "%s", message);
 }
 
 uint32_t LastError() {

@@ -52,8 +52,8 @@ uint32_t WaitForAnyEvent(const Event* events, uint32_t count, uint32_t timeoutMs
     return Known(::WaitForMultipleObjects(count, events, FALSE, timeoutMs), count);
 }
 
-void SignalHostEvent(uintptr_t hostEvent) {
-    if (hostEvent == 0) return;
+void SignalHostEvent(uintptr_t hostEvent, uint32_t signals) {
+    if (hostEvent == 0 || signals == 0) return;
     // The host owns the handle; a handle it closed meanwhile only fails here.
     ::SetEvent(reinterpret_cast<HANDLE>(hostEvent));
 }

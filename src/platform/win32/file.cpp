@@ -59,6 +59,51 @@ bool CommitFile(std::FILE* file) {
     return _commit(_fileno(file)) == 0;
 }
 
+bool SeekFile(std::FILE* file, int64_t offset, bool fromEnd) {
+    if (file == nullptr) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return _fseeki64(file, offset, fromEnd ? SEEK_END : SEEK_SET) == 0;
+}
+
+bool RemoveShortFile(const char* path, int64_t size) {
+    if (path == nullptr) return false;
+    const DWORD error = ::GetLastError();
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    bool remove = false;
+    if (::GetFileAttributesExA(path, GetFileExInfoStandard, &info)) {
+        const DWORD special =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+        const int64_t bytes = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        remove = (info.dwFileAttributes & special) == 0 && bytes < size;
+    }
+    const bool removed = remove && ::DeleteFileA(path) != 0;
+    ::SetLastError(error);
+    return removed;
+}
+
+void ErrorText(uint32_t error, char* text, size_t size) {
+    if (text == nullptr || size == 0) return;
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, text, static_cast<DWORD>(size), nullptr);
+    if (length == 0) {
+        std::snprintf(text, size, "system error %lu", static_cast<unsigned long>(error));
+        return;
+    }
+    // The system's texts end in ".\r\n".
+    size_t end = length < size ? length : size - 1;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ' ||
+                       text[end - 1] == '.')) {
+        --end;
+    }
+    text[end] = '\0';
+    for (size_t i = 0; i < end; ++i) {
+        if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
+    }
+}
+
 uint32_t LastError() {
     return ::GetLastError();
 }
