@@ -1,5 +1,7 @@
 #include "processing/window_weights.h"
 
+#include <immintrin.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -46,6 +48,22 @@ constexpr double kF6 = kC6;
 constexpr uint64_t kExponentBias = 2048;
 constexpr uint64_t kBias = kExponentBias << 8;
 
+// The upper two parts of 2^(j/256) side by side, 16 bytes apart: one load of
+// 16 bytes per lane brings both, which costs less than gathering them.
+struct PowerPair {
+    alignas(16) double hi;
+    double mid;
+};
+struct PowerPairs {
+    PowerPair entry[256];
+};
+constexpr PowerPairs MakePowerPairs() {
+    PowerPairs pairs{};
+    for (int j = 0; j < 256; ++j) pairs.entry[j] = {kPowers[j].hi, kPowers[j].mid};
+    return pairs;
+}
+alignas(64) constexpr PowerPairs kPowerPairs = MakePowerPairs();
+
 inline uint64_t Bits(double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
@@ -56,6 +74,12 @@ inline double FromBits(uint64_t bits) {
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
+}
+
+// condition ? a : b on the bits, without a branch for the compiler to keep.
+inline double Select(bool condition, double a, double b) {
+    const uint64_t mask = uint64_t{0} - uint64_t{condition};
+    return FromBits((Bits(a) & mask) | (Bits(b) & ~mask));
 }
 
 // The fast evaluation of w[j] = exp(-(d0 + j)^2 / v), branch-free so that the
@@ -70,8 +94,26 @@ inline double FromBits(uint64_t bits) {
 // evaluated at r rounded. The result 2^(j/256) exp(r) = h + l, and h + l
 // within 2^-69 of the exact value: the error of t (2^-71), of the final sums
 // (4 roundings of 2^-72 or less) and of the reduction (2^-77).
-__attribute__((always_inline)) inline void FastWeights(const WindowDivisor& divisor, double d0,
-                                                       int count, double* w) {
+//
+// Three passes over a block, so that the table's lookups are loads of their
+// own, two doubles per lane at once (the compiler would gather them one by
+// one): the reduction, the lookups, the result.
+constexpr int kFastBlock = 256;
+
+struct Reduced {
+    alignas(64) double qh[kFastBlock];
+    alignas(64) double rs[kFastBlock];
+    alignas(64) double high[kFastBlock];
+    alignas(64) double low[kFastBlock];
+    alignas(64) double t[kFastBlock];
+    alignas(64) double scale[kFastBlock];
+    alignas(64) uint64_t index[kFastBlock];  // j of 2^(j/256)
+    alignas(64) double th[kFastBlock];
+    alignas(64) double tm[kFastBlock];
+};
+
+__attribute__((always_inline)) inline void Reduce(const WindowDivisor& divisor, double d0,
+                                                  int count, Reduced& r) {
     const double inverse = divisor.inverse;
     const double inverseLow = divisor.inverseLow;
     const double upper = divisor.inverseUpper;
@@ -84,60 +126,130 @@ __attribute__((always_inline)) inline void FastWeights(const WindowDivisor& divi
         const double qh = d2 * inverse;
         const double err =
             ((d2Upper * upper - qh) + d2Upper * lower + d2Lower * upper) + d2Lower * lower;
-        const double ql = err + d2 * inverseLow;
-
         // Beyond the fast range the computation goes on with q clamped, so
-        // that every intermediate stays an ordinary number.
+        // that every intermediate stays an ordinary number (and the result is
+        // left undecided, below).
         const bool fast = qh <= kFastLimit;
-        const double q = fast ? qh : kFastLimit;
+        const double q = Select(fast, qh, kFastLimit);
+        const double ql = Select(fast, err + d2 * inverseLow, 0.0);
         const double kd = kRoundToInteger - q * kInvLn2;
         const double k = kd - kRoundToInteger;
         const double head = -q - k * kLn2Hi;  // exact
         const double tail = -ql - k * kLn2Rest;
         const double rs = head + tail;
         const double high = (rs + kRoundTo2m35) - kRoundTo2m35;
-        const double low = (head - high) + tail;  // head - high is exact
+        r.low[j] = (head - high) + tail;  // head - high is exact
+        r.high[j] = high;
+        r.rs[j] = rs;
+        r.qh[j] = qh;
 
         const double r2 = rs * rs;
         double p = kF5 + rs * kF6;
         p = kF4 + rs * p;
         p = kF3 + rs * p;
         p = 0.5 + rs * p;
-        const double t = r2 * p;
+        r.t[j] = r2 * p;
 
         const uint64_t biased = Bits(kd) - Bits(kRoundToInteger) + kBias;
-        const uint64_t index = biased & 255;
-        const double th = kPowers[index].hi;
-        const double tm = kPowers[index].mid;
-        const double scale = FromBits(((biased >> 8) - kExponentBias + 1023) << 52);
+        r.index[j] = biased & 255;
+        r.scale[j] = FromBits(((biased >> 8) - kExponentBias + 1023) << 52);
+    }
+}
 
-        const double product = th * high;  // exact
-        const double small = th * (low + t) + (tm + tm * (rs + t));
+inline __m128d Pair(const Reduced& r, int j) {
+    return _mm_load_pd(&kPowerPairs.entry[r.index[j]].hi);
+}
+
+__attribute__((always_inline)) inline void LookUpTail(int j, int count, Reduced& r) {
+    for (; j < count; ++j) {
+        r.th[j] = kPowerPairs.entry[r.index[j]].hi;
+        r.tm[j] = kPowerPairs.entry[r.index[j]].mid;
+    }
+}
+
+__attribute__((always_inline)) inline void Finish(int count, const Reduced& r, double* w) {
+    for (int j = 0; j < count; ++j) {
+        const double th = r.th[j];
+        const double tm = r.tm[j];
+        const double rs = r.rs[j];
+        const double t = r.t[j];
+        const double product = th * r.high[j];  // exact
+        const double small = th * (r.low[j] + t) + (tm + tm * (rs + t));
         const double s = th + product;
         const double e1 = product - (s - th);
         const double lo = e1 + small;
         const double h = s + lo;
         const double l = lo - (h - s);
-        const double up = h + (l + kFastBound);
-        const double down = h + (l - kFastBound);
-        const bool certified = fast & (up == down);
-        const double undecided = qh > kZeroBeyond ? 0.0 : -1.0;
-        w[j] = certified ? up * scale : undecided;
+        // Outside the fast range a bound of 1 leaves every result undecided.
+        // (Conditions as masks on the bits: the compiler keeps the loop off
+        // the vectors where it sees a branch.)
+        const double qh = r.qh[j];
+        const double bound = Select(qh <= kFastLimit, kFastBound, 1.0);
+        const double up = h + (l + bound);
+        const double down = h + (l - bound);
+        const double undecided = Select(qh > kZeroBeyond, 0.0, -1.0);
+        w[j] = Select(up == down, up * r.scale[j], undecided);
     }
 }
 
 void FastWeightsSse2(const WindowDivisor& divisor, double d0, int count, double* w) {
-    FastWeights(divisor, d0, count, w);
+    Reduced r;
+    Reduce(divisor, d0, count, r);
+    int j = 0;
+    for (; j + 2 <= count; j += 2) {
+        const __m128d p0 = Pair(r, j);
+        const __m128d p1 = Pair(r, j + 1);
+        _mm_store_pd(r.th + j, _mm_unpacklo_pd(p0, p1));
+        _mm_store_pd(r.tm + j, _mm_unpackhi_pd(p0, p1));
+    }
+    LookUpTail(j, count, r);
+    Finish(count, r, w);
 }
 
 __attribute__((target("avx2"))) void FastWeightsAvx2(const WindowDivisor& divisor, double d0,
                                                      int count, double* w) {
-    FastWeights(divisor, d0, count, w);
+    Reduced r;
+    Reduce(divisor, d0, count, r);
+    int j = 0;
+    for (; j + 4 <= count; j += 4) {
+        // [p0 | p2] and [p1 | p3]: the unpacks, which work within each half,
+        // then give the four upper parts and the four middle ones in order.
+        const __m256d a = _mm256_set_m128d(Pair(r, j + 2), Pair(r, j));
+        const __m256d b = _mm256_set_m128d(Pair(r, j + 3), Pair(r, j + 1));
+        _mm256_store_pd(r.th + j, _mm256_unpacklo_pd(a, b));
+        _mm256_store_pd(r.tm + j, _mm256_unpackhi_pd(a, b));
+    }
+    LookUpTail(j, count, r);
+    Finish(count, r, w);
+}
+
+// [low high] from two halves (inserted into zeros: GCC 12 warns of the
+// undefined upper half of a cast).
+__attribute__((target("avx512f"))) inline __m512d Join(__m256d low, __m256d high) {
+    const __m512d zero = _mm512_setzero_pd();
+    return _mm512_mask_insertf64x4(zero, 0xFF, _mm512_mask_insertf64x4(zero, 0xFF, zero, low, 0),
+                                   high, 1);
 }
 
 __attribute__((target("avx512f,prefer-vector-width=512"))) void FastWeightsAvx512(
     const WindowDivisor& divisor, double d0, int count, double* w) {
-    FastWeights(divisor, d0, count, w);
+    Reduced r;
+    Reduce(divisor, d0, count, r);
+    const __m512i even = _mm512_set_epi64(14, 12, 10, 8, 6, 4, 2, 0);
+    const __m512i odd = _mm512_set_epi64(15, 13, 11, 9, 7, 5, 3, 1);
+    int j = 0;
+    for (; j + 8 <= count; j += 8) {
+        // [p0 p1 p2 p3] and [p4 p5 p6 p7], then the upper parts from the even
+        // places of both and the middle ones from the odd places.
+        const __m512d a = Join(_mm256_set_m128d(Pair(r, j + 1), Pair(r, j)),
+                               _mm256_set_m128d(Pair(r, j + 3), Pair(r, j + 2)));
+        const __m512d b = Join(_mm256_set_m128d(Pair(r, j + 5), Pair(r, j + 4)),
+                               _mm256_set_m128d(Pair(r, j + 7), Pair(r, j + 6)));
+        _mm512_store_pd(r.th + j, _mm512_permutex2var_pd(a, even, b));
+        _mm512_store_pd(r.tm + j, _mm512_permutex2var_pd(a, odd, b));
+    }
+    LookUpTail(j, count, r);
+    Finish(count, r, w);
 }
 
 struct Processor {
@@ -199,16 +311,19 @@ void WindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int
         for (int j = 0; j < count; ++j) w[j] = WindowWeight(d0 + j, divisor);
         return;
     }
-    switch (path) {
-        case WindowPath::kAvx512:
-            FastWeightsAvx512(divisor, d0, count, w);
-            break;
-        case WindowPath::kAvx2:
-            FastWeightsAvx2(divisor, d0, count, w);
-            break;
-        default:
-            FastWeightsSse2(divisor, d0, count, w);
-            break;
+    for (int first = 0; first < count; first += kFastBlock) {
+        const int n = count - first < kFastBlock ? count - first : kFastBlock;
+        switch (path) {
+            case WindowPath::kAvx512:
+                FastWeightsAvx512(divisor, d0 + first, n, w + first);
+                break;
+            case WindowPath::kAvx2:
+                FastWeightsAvx2(divisor, d0 + first, n, w + first);
+                break;
+            default:
+                FastWeightsSse2(divisor, d0 + first, n, w + first);
+                break;
+        }
     }
     for (int j = 0; j < count; ++j) {
         if (w[j] < 0.0) w[j] = WindowWeight(d0 + j, divisor);
