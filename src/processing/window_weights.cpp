@@ -76,12 +76,6 @@ inline double FromBits(uint64_t bits) {
     return value;
 }
 
-// condition ? a : b on the bits, without a branch for the compiler to keep.
-inline double Select(bool condition, double a, double b) {
-    const uint64_t mask = uint64_t{0} - uint64_t{condition};
-    return FromBits((Bits(a) & mask) | (Bits(b) & ~mask));
-}
-
 // The fast evaluation of w[j] = exp(-(d0 + j)^2 / v), branch-free so that the
 // loop runs on vectors: the certified weight, 0 where q is beyond
 // kZeroBeyond, and -1 where the accurate evaluation must decide.
@@ -130,8 +124,8 @@ __attribute__((always_inline)) inline void Reduce(const WindowDivisor& divisor, 
         // that every intermediate stays an ordinary number (and the result is
         // left undecided, below).
         const bool fast = qh <= kFastLimit;
-        const double q = Select(fast, qh, kFastLimit);
-        const double ql = Select(fast, err + d2 * inverseLow, 0.0);
+        const double q = fast ? qh : kFastLimit;
+        const double ql = fast ? err + d2 * inverseLow : 0.0;
         const double kd = kRoundToInteger - q * kInvLn2;
         const double k = kd - kRoundToInteger;
         const double head = -q - k * kLn2Hi;  // exact
@@ -178,17 +172,15 @@ __attribute__((always_inline)) inline void Finish(int count, const Reduced& r, d
         const double s = th + product;
         const double e1 = product - (s - th);
         const double lo = e1 + small;
-        const double h = s + lo;
-        const double l = lo - (h - s);
         // Outside the fast range a bound of 1 leaves every result undecided.
         // (Conditions as masks on the bits: the compiler keeps the loop off
         // the vectors where it sees a branch.)
         const double qh = r.qh[j];
-        const double bound = Select(qh <= kFastLimit, kFastBound, 1.0);
-        const double up = h + (l + bound);
-        const double down = h + (l - bound);
-        const double undecided = Select(qh > kZeroBeyond, 0.0, -1.0);
-        w[j] = Select(up == down, up * r.scale[j], undecided);
+        const double bound = qh <= kFastLimit ? kFastBound : 1.0;
+        const double up = s + (lo + bound);
+        const double down = s + (lo - bound);
+        const double undecided = qh > kZeroBeyond ? 0.0 : -1.0;
+        w[j] = up == down ? up * r.scale[j] : undecided;
     }
 }
 
