@@ -317,8 +317,14 @@ void WindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int
                 break;
         }
     }
-    for (int j = 0; j < count; ++j) {
-        if (w[j] < 0.0) w[j] = WindowWeight(d0 + j, divisor);
+    // The undecided results are rare: one pass that vectorises finds whether
+    // there are any before a second looks for them.
+    double lowest = 0.0;
+    for (int j = 0; j < count; ++j) lowest = w[j] < lowest ? w[j] : lowest;
+    if (lowest < 0.0) {
+        for (int j = 0; j < count; ++j) {
+            if (w[j] < 0.0) w[j] = WindowWeight(d0 + j, divisor);
+        }
     }
 }
 
