@@ -184,7 +184,8 @@ __attribute__((always_inline)) inline void Finish(int count, const Reduced& r, d
     }
 }
 
-void FastWeightsSse2(const WindowDivisor& divisor, double d0, int count, double* w) {
+void FastWeightsSse2(const WindowDivisor& divisor, double d0, double* w) {
+    constexpr int count = kFastBlock;
     Reduced r;
     Reduce(divisor, d0, count, r);
     int j = 0;
@@ -199,7 +200,8 @@ void FastWeightsSse2(const WindowDivisor& divisor, double d0, int count, double*
 }
 
 __attribute__((target("avx2"))) void FastWeightsAvx2(const WindowDivisor& divisor, double d0,
-                                                     int count, double* w) {
+                                                     double* w) {
+    constexpr int count = kFastBlock;
     Reduced r;
     Reduce(divisor, d0, count, r);
     int j = 0;
@@ -224,7 +226,8 @@ __attribute__((target("avx512f"))) inline __m512d Join(__m256d low, __m256d high
 }
 
 __attribute__((target("avx512f,prefer-vector-width=512"))) void FastWeightsAvx512(
-    const WindowDivisor& divisor, double d0, int count, double* w) {
+    const WindowDivisor& divisor, double d0, double* w) {
+    constexpr int count = kFastBlock;
     Reduced r;
     Reduce(divisor, d0, count, r);
     const __m512i even = _mm512_set_epi64(14, 12, 10, 8, 6, 4, 2, 0);
@@ -299,23 +302,28 @@ const char* WindowPathName(WindowPath path) noexcept {
 
 void WindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int count,
                    double* w) noexcept {
-    if (path == WindowPath::kScalar || d0 + count > kFastDistanceLimit) {
+    // The fast evaluation works on whole blocks (their length known to the
+    // compiler); a shorter one goes through a block of its own.
+    if (path == WindowPath::kScalar || d0 + count + kFastBlock > kFastDistanceLimit) {
         for (int j = 0; j < count; ++j) w[j] = WindowWeight(d0 + j, divisor);
         return;
     }
     for (int first = 0; first < count; first += kFastBlock) {
         const int n = count - first < kFastBlock ? count - first : kFastBlock;
+        double block[kFastBlock];
+        double* out = n == kFastBlock ? w + first : block;
         switch (path) {
             case WindowPath::kAvx512:
-                FastWeightsAvx512(divisor, d0 + first, n, w + first);
+                FastWeightsAvx512(divisor, d0 + first, out);
                 break;
             case WindowPath::kAvx2:
-                FastWeightsAvx2(divisor, d0 + first, n, w + first);
+                FastWeightsAvx2(divisor, d0 + first, out);
                 break;
             default:
-                FastWeightsSse2(divisor, d0 + first, n, w + first);
+                FastWeightsSse2(divisor, d0 + first, out);
                 break;
         }
+        if (out == block) std::memcpy(w + first, block, sizeof(double) * n);
     }
     // The undecided results are rare: one pass that vectorises finds whether
     // there are any before a second looks for them.
