@@ -25,9 +25,12 @@ double Mean(const double* first, int n) {
             lanes[k] = magnitude > lanes[k] ? magnitude : lanes[k];
         }
     }
-    for (; i < n; ++i) {
-        const double magnitude = std::fabs(first[i * kStep]);
-        lanes[0] = magnitude > lanes[0] ? magnitude : lanes[0];
+    // The rest, at most kLanes - 1 values (a loop bounded by that, not by n,
+    // which GCC's 32-bit builds misjudge when n is known).
+    for (int k = 0; k < kLanes - 1; ++k) {
+        if (i + k >= n) break;
+        const double magnitude = std::fabs(first[(i + k) * kStep]);
+        lanes[k] = magnitude > lanes[k] ? magnitude : lanes[k];
     }
     double largest = 0.0;
     for (double lane : lanes) largest = lane > largest ? lane : largest;
