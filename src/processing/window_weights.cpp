@@ -225,7 +225,7 @@ __attribute__((target("avx512f"))) inline __m512d Join(__m256d low, __m256d high
                                    high, 1);
 }
 
-__attribute__((target("avx512f,prefer-vector-width=512"))) void FastWeightsAvx512(
+__attribute__((target("avx512f"))) void FastWeightsAvx512(
     const WindowDivisor& divisor, double d0, double* w) {
     constexpr int count = kFastBlock;
     Reduced r;
