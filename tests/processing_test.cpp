@@ -259,10 +259,10 @@ TEST(GaussianApodize, UnderflowedWeightsGiveExactZeros) {
 // weight per distance for both sides, in blocks; it must give the same bits.
 std::vector<double> ApodizedPointByPoint(std::vector<double> ifg, int z, double width) {
     const int pts = static_cast<int>(ifg.size());
-    const double v = width * width;
+    const nadixq::WindowDivisor divisor = nadixq::MakeWindowDivisor(width * width);
     int i = 0;
     for (double d = -z; i < pts; ++i, d += 1.0) {
-        const double g = nadixq::WindowWeight(-(d * d) / v);
+        const double g = nadixq::WindowWeight(d, divisor);
         if (g > 0.0) {
             ifg[i] *= g;
         } else {

@@ -1,5 +1,7 @@
 #include "interface/library_state.h"
 
+#include <cmath>
+
 namespace nadixq {
 
 LibraryState& State() {
@@ -8,6 +10,7 @@ LibraryState& State() {
 }
 
 int PointsForResolution(double resolution) {
+    if (std::isnan(resolution)) return kFinestPoints;  // quietly: a NaN would trap at the first >
     if (resolution > 16) return 512;
     if (resolution > 8) return 1024;
     if (resolution > 4) return 2048;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "processing/window_exponential.h"
+#include "processing/window_weights.h"
 #include "processing/zpd_search.h"
 
 namespace nadixq {
@@ -14,14 +14,12 @@ namespace {
 // serves the point that far after the ZPD and the point that far before it.
 constexpr int kBlock = 256;
 
-// Weights of the distances d0 to d0 + kBlock - 1: exp(-(d * d) / v), 0 where
-// it underflows. Returns true when all of them are above 0. The distance is a
-// double holding an exact integer, as the window is defined.
-bool BlockWeights(double d0, double v, double* w) {
-    for (int j = 0; j < kBlock; ++j) {
-        const double d = d0 + j;
-        w[j] = WindowWeight(-(d * d) / v);
-    }
+// Weights of the distances d0 to d0 + kBlock - 1: exp(-(d * d) / v) correctly
+// rounded, 0 where it underflows. Returns true when all of them are above 0.
+// The distance is a double holding an exact integer, as the window is
+// defined.
+bool BlockWeights(WindowPath path, const WindowDivisor& divisor, double d0, double* w) {
+    WindowWeights(path, divisor, d0, kBlock, w);
     // The smallest weight, in two lanes so that the pass vectorises.
     constexpr int kLanes = 2;
     double smallest[kLanes] = {w[0], w[1]};
@@ -36,6 +34,10 @@ bool BlockWeights(double d0, double v, double* w) {
 }  // namespace
 
 int GaussianApodize(double* ifg, int pts, double width) noexcept {
+    return GaussianApodizeOn(BestWindowPath(), ifg, pts, width);
+}
+
+int GaussianApodizeOn(WindowPath path, double* ifg, int pts, double width) noexcept {
     if (ifg == nullptr || pts < 1) return 0;
     // Written so that NaN fails both comparisons and is rejected too.
     if (!(width >= kApodizeMinWidth && width <= kApodizeMaxWidth)) return 0;
@@ -44,18 +46,21 @@ int GaussianApodize(double* ifg, int pts, double width) noexcept {
     // attenuate the whole interferogram; leave it as it is instead.
     if (z < 0) return 0;
 
-    const double v = width * width;
+    const WindowDivisor divisor = MakeWindowDivisor(width * width);
     // The window is symmetric about the ZPD: one weight per distance serves
     // both sides. After the ZPD, once a weight has underflowed to 0 the
     // weights only fall, so every later point is set to 0.0 without its
     // weight being evaluated; before the ZPD each point gets its own weight
-    // (a zero there says nothing about the points nearer to the ZPD).
+    // down to the first zero weight, which the points farther out share (the
+    // weights fall with the distance, and so does their correct rounding).
     const int64_t after = int64_t{pts} - z;  // distances 0 .. after-1 lie at or after the ZPD
     const int64_t before = z;                // distances 1 .. before lie before it
     bool afterDone = false;
+    bool beforeDone = false;
     double w[kBlock];
-    for (int64_t d0 = 0; (!afterDone && d0 < after) || d0 <= before; d0 += kBlock) {
-        const bool positive = BlockWeights(static_cast<double>(d0), v, w);
+    for (int64_t d0 = 0; (!afterDone && d0 < after) || (!beforeDone && d0 <= before);
+         d0 += kBlock) {
+        const bool positive = BlockWeights(path, divisor, static_cast<double>(d0), w);
 
         if (!afterDone && d0 < after) {
             double* out = ifg + z + d0;
@@ -75,7 +80,7 @@ int GaussianApodize(double* ifg, int pts, double width) noexcept {
             }
         }
 
-        if (std::max<int64_t>(d0, 1) <= before) {
+        if (!beforeDone && std::max<int64_t>(d0, 1) <= before) {
             // Distances from max(d0, 1) up to the block's end or to z.
             const int first = d0 == 0 ? 1 : 0;
             const int last = static_cast<int>(std::min<int64_t>(kBlock - 1, before - d0));
@@ -85,6 +90,11 @@ int GaussianApodize(double* ifg, int pts, double width) noexcept {
             } else {
                 for (int j = first; j <= last; ++j) {
                     centre[-j] = w[j] > 0.0 ? centre[-j] * w[j] : 0.0;
+                }
+                if (w[kBlock - 1] == 0.0 && d0 + kBlock <= before) {
+                    // Every point from here to the start has a zero weight too.
+                    std::fill(ifg, centre - last, 0.0);
+                    beforeDone = true;
                 }
             }
         }

@@ -56,6 +56,18 @@ Extremes ExtremeValues(const double* ifg, int lo, int hi) {
     return e;
 }
 
+// The crossing test is the sign of the product of two samples, an
+// underflow to 0 included. Samples beyond 2^500 in magnitude are brought to
+// 2^500 first: the product keeps its sign, is 0 exactly when the unclamped
+// one underflows (a clamped factor times the smallest subnormal is still
+// about 2^-574), and can no longer overflow, which would raise the overflow
+// exception in a host that traps it.
+double ClampedForProduct(double x) {
+    constexpr double kLargest = 0x1p500;
+    const double below = x > kLargest ? kLargest : x;
+    return below < -kLargest ? -kLargest : below;
+}
+
 }  // namespace
 
 int FindZPD(const double* ifg, int pts, int hint, int start, int end) noexcept {
@@ -91,7 +103,7 @@ int FindZPD(const double* ifg, int pts, int hint, int start, int end) noexcept {
     for (int i = a + 1; i <= b; ++i) {
         const double prev = ifg[i - 1];
         const double cur = ifg[i];
-        if (cur * prev <= 0.0) {
+        if (std::islessequal(ClampedForProduct(cur) * ClampedForProduct(prev), 0.0)) {
             if (++crossings > 1) return kZpdNotFound;
             zpd = std::fabs(prev) < std::fabs(cur) ? i - 1 : i;
         }
