@@ -427,30 +427,38 @@ class Spectrometer:
         """Starts a run of `files` files of `scans` co-added scans. Raises
         RunFailedError when the board was not initialized for the current
         points and gain, or the library cannot store the point count."""
-        self._check_startable()
-        assert self._event is not None
-        self._event.drain()  # signals of an earlier run
         self._stop_requested = False
-        with self._control:
-            result = self._lib.spectrometer_startCoadd()
-        if result != 0:
-            raise NadixqError("start", result, cause=self._refusal())
+        self._begin(None)
 
     def stream_to_disk(self, path: "os.PathLike[str] | str | bytes") -> None:
         """Starts a run as start() does, and appends every file of it to a
         multifile SPC file at `path` (created or truncated). stop() or
         close() completes and closes the file."""
-        encoded = os.fsencode(path)
-        if b"\0" in encoded:
+        self._stop_requested = False
+        self._begin(path)
+
+    def _begin(self, path: "os.PathLike[str] | str | bytes | None") -> bool:
+        # Starts the run unless stop() came first (False then): acquire()
+        # clears the request when it is called, so a stop from another thread
+        # before the generator's first step is not lost.
+        encoded = None if path is None else os.fsencode(path)
+        if encoded is not None and b"\0" in encoded:
             raise ValueError("the path holds a NUL character")
         self._check_startable()
         assert self._event is not None
-        self._event.drain()
-        self._stop_requested = False
         with self._control:
-            result = self._lib.spectrometer_streamToDisk(encoded)
+            if self._stop_requested:
+                return False
+            self._event.drain()  # signals of an earlier run
+            if encoded is None:
+                result = self._lib.spectrometer_startCoadd()
+            else:
+                result = self._lib.spectrometer_streamToDisk(encoded)
         if result != 0:
-            raise NadixqError("stream", result, path=os.fsdecode(path), cause=self._refusal())
+            if encoded is None:
+                raise NadixqError("start", result, cause=self._refusal())
+            raise NadixqError("stream", result, path=os.fsdecode(encoded), cause=self._refusal())
+        return True
 
     def stop(self) -> bool:
         """Stops the run (a run that ended by itself is left as it is) and
@@ -543,21 +551,24 @@ class Spectrometer:
         limit = self._file_timeout(timeout)
         if stream is not None and b"\0" in os.fsencode(stream):
             raise ValueError("the path holds a NUL character")
+        self._stop_requested = False
         return self._run(self.files, self.scans, self.points, stream, limit)
 
     def _run(self, count: int, scans: int, points: int, stream: "os.PathLike[str] | str | None",
              limit: float) -> Generator[Interferogram, None, None]:
         log = _LogWatch()
         stamp_before = float(self._lib.spectrometer_getTimestamp())
-        if stream is None:
-            self.start()
-        else:
-            self.stream_to_disk(stream)
+        if not self._begin(stream):
+            _log.info("run stopped before it started")
+            return
         _log.info("run started: model %d, %d points, %d scans per file, %s%s", self.model, points,
                   self.scans, "%d files" % count if count > 0 else "until stopped",
                   ", streamed to %s" % os.fsdecode(stream) if stream is not None else "")
         delivered = signalled = unreadable = 0
-        last_stamp: Optional[float] = None
+        # The library keeps serving the newest file it stored, also one of an
+        # earlier run: a signal for a file that stored nothing (the one under
+        # way at a stop) would otherwise hand that old file out again.
+        last_stamp: Optional[float] = stamp_before
         try:
             while count <= 0 or signalled < count:
                 completed = self._wait(limit)  # 0 also once closed from another thread

@@ -153,6 +153,42 @@ class Runs(unittest.TestCase):
         run.close()
         self.assertFalse(self.s.acquiring)
 
+    def test_a_run_stopped_before_its_first_file_gives_nothing_and_no_error(self):
+        stream = os.path.join(tempfile.mkdtemp(), "stopped.spc")
+        self.addCleanup(lambda: os.path.exists(stream) and os.remove(stream))
+        self.assertEqual(len(list(self.s.acquire(files=1))), 1)  # a file stays stored
+
+        # A stop between acquire() and the generator's first step: no run.
+        run = self.s.acquire(files=0, stream=stream)
+        self.s.stop()
+        self.assertEqual(list(run), [])
+        self.assertFalse(self.s.acquiring)
+
+        # Stopped from another thread while the first file is under way: the
+        # earlier run's stored file is not handed out again, and the empty
+        # stream is not taken for one that ended early.
+        sim.set_scan_rate(POINTS / 30.0)  # a scan of 30 s
+        outcome = {}
+
+        def consume():
+            try:
+                outcome["given"] = list(self.s.acquire(files=0, stream=stream))
+            except Exception as error:  # noqa: B902 - reported to the test
+                outcome["error"] = error
+
+        consumer = threading.Thread(target=consume)
+        consumer.start()
+        pause = threading.Event()  # never set: a bounded wait between looks
+        for _ in range(3000):  # until the run is under way (at most 30 s)
+            if self.s.acquiring:
+                break
+            pause.wait(0.01)
+        self.assertTrue(self.s.acquiring)
+        self.s.stop()
+        consumer.join(30.0)
+        self.assertFalse(consumer.is_alive())
+        self.assertEqual(outcome, {"given": []})
+
     def test_a_stream_that_ends_early_raises_after_the_run(self):
         # A child process whose files may grow to two subfiles and a bit:
         # the third subfile's write fails with EFBIG, as on a full disk.
