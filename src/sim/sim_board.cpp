@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "sim/driver_operation.h"
 
 namespace nadixq::sim {
 namespace {
@@ -50,43 +51,6 @@ CSimBoard::CSimBoard()
 
 CSimBoard::~CSimBoard() = default;
 
-CSimBoard::Operation CSimBoard::Decode(bool interfaceA, uint32_t code) {
-    if (interfaceA) {
-        switch (code) {
-            case IOCTL_A_INITIALIZE:
-                return Operation::kInitialize;
-            case IOCTL_A_GET_CAL_STATUS:
-                return Operation::kGetCalStatus;
-            case IOCTL_A_GET_IFG:
-                return Operation::kGetIfg;
-            case IOCTL_A_CALSCAN:
-                return Operation::kCalScan;
-            case IOCTL_A_READ_FIBER:
-                return Operation::kReadFiber;
-            case IOCTL_A_WRITE_FIBER:
-                return Operation::kWriteFiber;
-            case IOCTL_A_WRITE_AUX:
-                return Operation::kWriteAux;
-            default:
-                return Operation::kUnknown;
-        }
-    }
-    switch (code) {
-        case IOCTL_B_INITIALIZE:
-            return Operation::kInitialize;
-        case IOCTL_B_GET_CAL_STATUS:
-            return Operation::kGetCalStatus;
-        case IOCTL_B_GET_IFG:
-            return Operation::kGetIfg;
-        case IOCTL_B_CALSCAN:
-            return Operation::kCalScan;
-        case IOCTL_B_WRITE_AUX:
-            return Operation::kWriteAux;
-        default:  // interface B has no fiber link
-            return Operation::kUnknown;
-    }
-}
-
 bool CSimBoard::Control(bool interfaceA, uint32_t code, const void* in, uint32_t inSize, void* out,
                         uint32_t outSize, uint32_t* error) {
     uint32_t failure = 0;
@@ -103,29 +67,29 @@ bool CSimBoard::Control(bool interfaceA, uint32_t code, const void* in, uint32_t
             if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) {
                 failure = kErrorInvalidParameter;
             } else {
-                switch (Decode(interfaceA, code)) {
-                    case Operation::kInitialize:
+                switch (DecodeOperation(interfaceA, code)) {
+                    case DriverOperation::kInitialize:
                         ok = Initialize(in, inSize, &failure);
                         break;
-                    case Operation::kGetCalStatus:
+                    case DriverOperation::kGetCalStatus:
                         ok = GetCalStatus(interfaceA, out, outSize, &failure);
                         break;
-                    case Operation::kGetIfg:
+                    case DriverOperation::kGetIfg:
                         ok = GetIfg(out, outSize, &failure, &delivered);
                         break;
-                    case Operation::kCalScan:
+                    case DriverOperation::kCalScan:
                         ok = CalScan(interfaceA, in, inSize, out, outSize, &failure);
                         break;
-                    case Operation::kReadFiber:
+                    case DriverOperation::kReadFiber:
                         ok = ReadFiber(out, outSize, &failure);
                         break;
-                    case Operation::kWriteFiber:
+                    case DriverOperation::kWriteFiber:
                         ok = WriteFiber(in, inSize, out, outSize, &failure);
                         break;
-                    case Operation::kWriteAux:
+                    case DriverOperation::kWriteAux:
                         ok = WriteAux(in, inSize, out, outSize, &failure);
                         break;
-                    case Operation::kUnknown:
+                    case DriverOperation::kUnknown:
                         failure = kErrorInvalidFunction;
                         break;
                 }
@@ -194,50 +158,11 @@ int16_t CSimBoard::ReportedBoardType(bool interfaceA, uint32_t calInfoSize) cons
 }
 
 void CSimBoard::FillCalInfo(bool interfaceA, void* out, uint32_t outSize) const {
-    const Calibration& c = _calibration;
-    if (outSize >= sizeof(calInfo72)) {
-        calInfo72 info = {};
-        info.parms = c.parms;
-        info.errorvalue = static_cast<uint32_t>(c.errorvalue);
-        info.max_pos = c.maxPos;
-        info.max_neg = c.maxNeg;
-        info.imax_pos = c.imaxPos;
-        info.imax_neg = c.imaxNeg;
-        info.datastart = c.datastart;
-        // The dual boards' record has room for the same burst samples as the
-        // single boards' zpd_region, right after datastart.
-        std::memcpy(info.reserved, c.zpdRegion, sizeof(c.zpdRegion));
-        info.board_type = ReportedBoardType(interfaceA, outSize);
-        std::memcpy(out, &info, sizeof(info));
-    } else if (outSize >= sizeof(calInfo60)) {
-        calInfo60 info = {};
-        info.parms = c.parms;
-        info.errorvalue = static_cast<uint32_t>(c.errorvalue);
-        info.max_pos = c.maxPos;
-        info.max_neg = c.maxNeg;
-        info.imax_pos = c.imaxPos;
-        info.imax_neg = c.imaxNeg;
-        info.datastart = c.datastart;
-        std::memcpy(info.zpd_region, c.zpdRegion, sizeof(c.zpdRegion));
-        info.board_type = ReportedBoardType(interfaceA, outSize);
-        std::memcpy(out, &info, sizeof(info));
-    } else {
-        calInfo56 info = {};
-        info.parms = c.parms;
-        info.errorvalue = static_cast<int16_t>(c.errorvalue);
-        info.max_pos = c.maxPos;
-        info.max_neg = c.maxNeg;
-        info.imax_pos = c.imaxPos;
-        info.imax_neg = c.imaxNeg;
-        info.datastart = c.datastart;
-        std::memcpy(info.zpd_region, c.zpdRegion, sizeof(c.zpdRegion));
-        // Offset 54 has no meaning in this form; a pinned type still shows
-        // there, so that a test can see it is ignored.
-        info.unused = _boardTypePin == NADIXQ_SIM_ADAPTIVE_BOARD_TYPE
-                          ? 0
-                          : static_cast<int16_t>(_boardTypePin);
-        std::memcpy(out, &info, sizeof(info));
-    }
+    // Offset 54 of the short form has no meaning; a pinned type still shows
+    // there, so that a test can see it is ignored.
+    const int16_t unused =
+        _boardTypePin == NADIXQ_SIM_ADAPTIVE_BOARD_TYPE ? 0 : static_cast<int16_t>(_boardTypePin);
+    WriteCalInfo(_calibration, ReportedBoardType(interfaceA, outSize), unused, out, outSize);
 }
 
 bool CSimBoard::CalScan(bool interfaceA, const void* in, uint32_t inSize, void* out,
@@ -270,7 +195,7 @@ bool CSimBoard::CalScan(bool interfaceA, const void* in, uint32_t inSize, void* 
     _config.dual = outSize >= sizeof(calInfo72);
     _generator.Configure(_config);
 
-    Calibration c;
+    SimCalibration c;
     c.parms = parms;
     c.errorvalue = _calibrationError;
     c.imaxPos = static_cast<int16_t>(_config.imaxPos);
@@ -432,7 +357,7 @@ void CSimBoard::ResetLocked() {
     _hookContext = nullptr;
 
     _config = ScanConfiguration{};
-    _calibration = Calibration{};
+    _calibration = SimCalibration{};
     _calibrations = 0;
     _auxState = 0;
     std::memset(_fiberFrames, 0, sizeof(_fiberFrames));

@@ -2,7 +2,9 @@
 // that answers both driver interfaces, adapts to the board class that talks to
 // it (judged by the sizes of the records it asks for), keeps the aux word and
 // the fiber link as state, and delivers noisy scans of the model interferogram
-// at the pace of a real mirror sweep.
+// at the pace of a real mirror sweep. What a request's code means is decoded
+// in driver_operation.h; the calibration record's forms are written by
+// calibration_record.h.
 //
 // Thread-safe: the scan thread's polls, the host's requests and the control
 // functions may arrive at once; one lock orders them.
@@ -13,6 +15,7 @@
 #include <mutex>
 
 #include "device/driver_records.h"
+#include "sim/calibration_record.h"
 #include "sim/nadixq_sim.h"
 #include "sim/noise_source.h"
 #include "sim/scan_clock.h"
@@ -27,9 +30,6 @@ constexpr uint32_t kErrorInsufficientBuffer = 122;  // reply buffer too short
 constexpr uint32_t kErrorNoMoreItems = 259;         // no device at that index
 constexpr uint32_t kErrorNotConnected = NADIXQ_SIM_ERROR_NOT_CONNECTED;
 
-// The nominal sample index of the centre burst: the window of the largest
-// point count (30000, from 256 before the burst) still fits in a transfer.
-constexpr int kNominalImaxPos = 512;
 // Each calibration finds the burst within this many samples of the nominal
 // position, as the mirror's start position varies a little between sweeps.
 constexpr int kImaxJitter = 8;
@@ -66,30 +66,6 @@ class CSimBoard {
     void SetTransferHook(nadixq_sim_transfer_hook hook, void* context);
 
   private:
-    enum class Operation {
-        kInitialize,
-        kGetCalStatus,
-        kGetIfg,
-        kCalScan,
-        kReadFiber,
-        kWriteFiber,
-        kWriteAux,
-        kUnknown
-    };
-
-    // What the last calibration found, written into whichever calInfo form a
-    // board asks for.
-    struct Calibration {
-        calParms parms = {};
-        int32_t errorvalue = 0;
-        int16_t maxPos = 0;
-        int16_t maxNeg = 0;
-        int16_t imaxPos = kNominalImaxPos;
-        int16_t imaxNeg = 0;
-        int16_t datastart = kNominalImaxPos - 256;
-        int16_t zpdRegion[15] = {};
-    };
-
     struct Fault {
         uint32_t code = 0;  // 0: none
         int after = 0;
@@ -97,7 +73,6 @@ class CSimBoard {
         int times = 0;  // 0 or less: for ever
     };
 
-    static Operation Decode(bool interfaceA, uint32_t code);
     void ResetLocked();
     bool InjectedFault(uint32_t code, uint32_t* error);
     void UpdatePeriodLocked();
@@ -131,7 +106,7 @@ class CSimBoard {
 
     // Board state.
     ScanConfiguration _config;
-    Calibration _calibration;
+    SimCalibration _calibration;
     uint32_t _calibrations = 0;
     uint16_t _auxState = 0;
     uint32_t _fiberFrames[16] = {};
