@@ -124,8 +124,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getCapabilities(void);
  * start. The driving host thread. */
 NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void);
 /* Ends the run: at once after a run that ended by itself, else within 5.5 s,
- * a counted run's remaining files closed out. 0; 1 when no run was going. The
- * driving host thread. */
+ * a counted run's remaining files closed out. 0; 1 without an instrument or
+ * when no run was started since the open. The driving host thread. */
 NADIXQ_API int NADIXQ_CALL spectrometer_stop(void);
 /* Copies the newest stored file's averaged interferogram (`pts` values, the
  * spectrometer_getPoints count) and its time in ms since 1970. 0; 1 when there
