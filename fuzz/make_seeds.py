@@ -11,7 +11,6 @@ of the apodization width and of the SPC date range.
 Run it again after changing a target's input layout; the files it writes are
 kept in the repository."""
 
-import math
 import os
 import struct
 import sys

@@ -196,35 +196,12 @@ int32_t CDualADC::GetFiberFrame(uint32_t frames[16], int32_t) {
 }
 
 int32_t CDualADC::WriteAux(uint16_t data, uint16_t mask, uint16_t* reply) {
-    if (_verbose) {
-        TheLog().Write("DualAdc::WriteAux data= 0x%X mask= 0x%X state=0x%X",
-                       static_cast<unsigned>(data), static_cast<unsigned>(mask),
-                       static_cast<unsigned>(_auxState));
-    }
-    // Only the lines in the mask change; the new word stays even when the
-    // request fails, so the next write builds on what the host intended.
-    _auxState = static_cast<uint16_t>((_auxState & ~mask) | (data & mask));
-    if (_verbose) {
-        TheLog().Write("DualAdc::WriteAux writing 0x%X", static_cast<unsigned>(_auxState));
-    }
-    uint16_t word = _auxState;
-    uint16_t answer = 0;
-    if (!DeviceControl(_handle, _codes.writeAux, &word, sizeof word, &answer, sizeof answer)) {
-        return 1;
-    }
-    if (reply != nullptr) *reply = answer;
-    return 0;
-}
-
-uint16_t CDualADC::GetAuxState(int32_t) {
-    return _auxState;
+    return SendAuxWord(_codes.writeAux, "DualAdc", data, mask, reply) ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ model 3 --
 
-HighLowCombiner DualADC3::_combiner;
-
-DualADC3::DualADC3() : CDualADC(GUID_ACQ_INTERFACE_A, kInterfaceACodes, 1) {}
+DualADC3::DualADC3() : CDualADCModel(GUID_ACQ_INTERFACE_A, kInterfaceACodes, 1) {}
 
 bool DualADC3::AcceptsBoardType(int32_t boardType) const {
     return boardType == 10 || boardType == 11;
@@ -278,21 +255,10 @@ int32_t DualADC3::ReadFiber(uint32_t frames[16], uint16_t* status) {
 
 // ------------------------------------------------------------------ model 4 --
 
-HighLowCombiner DualADC4::_combiner;
-
-DualADC4::DualADC4() : CDualADC(GUID_ACQ_INTERFACE_B, kInterfaceBCodes, 0) {}
+DualADC4::DualADC4() : CDualADCModel(GUID_ACQ_INTERFACE_B, kInterfaceBCodes, 0) {}
 
 bool DualADC4::AcceptsBoardType(int32_t boardType) const {
     return boardType == 12;
-}
-
-// Interface B has no fiber link: refuse without touching the cache.
-int32_t DualADC4::WriteFiber(const uint32_t*, uint16_t*) {
-    return E_NOTIMPL_RESULT;
-}
-
-int32_t DualADC4::ReadFiber(uint32_t*, uint16_t*) {
-    return E_NOTIMPL_RESULT;
 }
 
 // ------------------------------------------------------------------ factory --

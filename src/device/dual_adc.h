@@ -6,7 +6,7 @@
 //
 // CDualADC holds everything the two models share; DualADC3 and DualADC4 add
 // their driver interface, the board types they accept, the fiber link (model 3
-// only) and their own class-wide merge state.
+// only) and, through CDualADCModel, their own class-wide merge state.
 #pragma once
 
 #include <atomic>
@@ -42,7 +42,6 @@ class CDualADC : public CNadixDevice {
     void PrepareData(int32_t scansDone) override;
     int32_t GetFiberFrame(uint32_t frames[16], int32_t unused) override;
     int32_t WriteAux(uint16_t data, uint16_t mask, uint16_t* reply) override;
-    virtual uint16_t GetAuxState(int32_t unused);
 
     // Merges with the limits and weights of this board's class.
     void CombineHighLow(double* high, const double* low, double* out, int32_t pts, int32_t scount,
@@ -82,38 +81,43 @@ class CDualADC : public CNadixDevice {
     const DriverCodes& _codes;
 };
 
+// A dual model's class-wide merge state: one per `Model`, shared by every
+// board object of that model and kept across files and acquisitions.
+template <typename Model>
+class CDualADCModel : public CDualADC {
+  public:
+    static HighLowCombiner& ClassCombiner() { return _combiner; }
+
+  protected:
+    using CDualADC::CDualADC;
+    HighLowCombiner& Combiner() override { return _combiner; }
+
+  private:
+    // Constant-initialised (zero), so it is ready before any dynamic
+    // initialisation could reach a board.
+    static inline HighLowCombiner _combiner;
+};
+
 // Model 3: interface A, board types 10 and 11, fiber link, 4 capabilities.
-class DualADC3 final : public CDualADC {
+class DualADC3 final : public CDualADCModel<DualADC3> {
   public:
     DualADC3();
     int32_t WriteFiber(const uint32_t frames[16], uint16_t* status) override;
     int32_t ReadFiber(uint32_t frames[16], uint16_t* status) override;
 
-    static HighLowCombiner& ClassCombiner() { return _combiner; }
-
   protected:
     bool AcceptsBoardType(int32_t boardType) const override;
-    HighLowCombiner& Combiner() override { return _combiner; }
-
-  private:
-    static HighLowCombiner _combiner;
 };
 
-// Model 4: interface B, board type 12 only, no fiber link, 2 capabilities.
-class DualADC4 final : public CDualADC {
+// Model 4: interface B, board type 12 only, 2 capabilities. No fiber link:
+// the fiber calls are CNadixDevice's refusal (E_NOTIMPL_RESULT), which leaves
+// the frame cache alone.
+class DualADC4 final : public CDualADCModel<DualADC4> {
   public:
     DualADC4();
-    int32_t WriteFiber(const uint32_t frames[16], uint16_t* status) override;
-    int32_t ReadFiber(uint32_t frames[16], uint16_t* status) override;
-
-    static HighLowCombiner& ClassCombiner() { return _combiner; }
 
   protected:
     bool AcceptsBoardType(int32_t boardType) const override;
-    HighLowCombiner& Combiner() override { return _combiner; }
-
-  private:
-    static HighLowCombiner _combiner;
 };
 
 }  // namespace nadixq

@@ -47,6 +47,24 @@ int32_t CNadixDevice::WriteAux(uint16_t, uint16_t, uint16_t*) {
     return E_NOTIMPL_RESULT;
 }
 
+bool CNadixDevice::SendAuxWord(uint32_t code, const char* family, uint16_t data, uint16_t mask,
+                               uint16_t* reply) {
+    if (_verbose) {
+        TheLog().Write("%s::WriteAux data= 0x%X mask= 0x%X state=0x%X", family,
+                       static_cast<unsigned>(data), static_cast<unsigned>(mask),
+                       static_cast<unsigned>(_auxState));
+    }
+    _auxState = static_cast<uint16_t>((_auxState & ~mask) | (data & mask));
+    if (_verbose) {
+        TheLog().Write("%s::WriteAux writing 0x%X", family, static_cast<unsigned>(_auxState));
+    }
+    uint16_t word = _auxState;
+    uint16_t answer = 0;
+    if (!DeviceControl(_handle, code, &word, sizeof word, &answer, sizeof answer)) return false;
+    if (reply != nullptr) *reply = answer;
+    return true;
+}
+
 double* CNadixDevice::GetDataBuffer() {
     return _data;
 }

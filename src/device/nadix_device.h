@@ -48,8 +48,12 @@ class CNadixDevice {
     virtual void PrepareData(int32_t scansDone) = 0;
     virtual int32_t WriteFiber(const uint32_t frames[16], uint16_t* status);
     virtual int32_t ReadFiber(uint32_t frames[16], uint16_t* status);
+    // Part of the board interface; nothing in the library calls it.
     virtual int32_t GetFiberFrame(uint32_t frames[16], int32_t unused);
     virtual int32_t WriteAux(uint16_t data, uint16_t mask, uint16_t* reply);
+    // The aux word the last WriteAux sent. Part of the board interface;
+    // nothing in the library calls it.
+    uint16_t GetAuxState(int32_t /*unused*/) const { return _auxState; }
     virtual double* GetDataBuffer();
     virtual bool IsOpen();
     virtual int32_t GetImaxPos();
@@ -70,6 +74,14 @@ class CNadixDevice {
     int32_t _verbose = 0;
 
   protected:
+    // The WriteAux of both board families: only the lines in `mask` take the
+    // value of `data`, the others keep what earlier calls set, and the new word
+    // stays even when the request fails, so the next write builds on what the
+    // host intended. Sends the word with `code`; `family` names the board
+    // family in the verbose log. False when the driver refused the request.
+    bool SendAuxWord(uint32_t code, const char* family, uint16_t data, uint16_t mask,
+                     uint16_t* reply);
+
     // The part of a transferred channel that Coadd sums: `requestedPoints`
     // samples from kBurstLeadIn before the calibrated burst. Neither the
     // driver's burst index nor the host's count is trusted, so the window is

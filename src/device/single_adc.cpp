@@ -268,28 +268,9 @@ void SingleADC::PrepareData(int32_t scansDone) {
 }
 
 int32_t SingleADC::WriteAux(uint16_t data, uint16_t mask, uint16_t* reply) {
-    if (_verbose) {
-        TheLog().Write("SingleAdc::WriteAux data= 0x%X mask= 0x%X state=0x%X",
-                       static_cast<unsigned>(data), static_cast<unsigned>(mask),
-                       static_cast<unsigned>(_auxState));
-    }
-    // Only the bits in the mask change; the rest keep what earlier calls set.
-    _auxState = static_cast<uint16_t>((_auxState & ~mask) | (data & mask));
-    if (_verbose)
-        TheLog().Write("SingleAdc::WriteAux writing 0x%X", static_cast<unsigned>(_auxState));
-
-    uint16_t request = _auxState;
-    uint16_t answer = 0;
-    if (!DeviceControl(_handle, _variant.codes.writeAux, &request, sizeof request, &answer,
-                       sizeof answer)) {
-        return kSingleTransferFailed;
-    }
-    if (reply != nullptr) *reply = answer;
-    return 0;
-}
-
-uint16_t SingleADC::GetAuxState(int32_t) {
-    return _auxState;
+    return SendAuxWord(_variant.codes.writeAux, "SingleAdc", data, mask, reply)
+               ? 0
+               : kSingleTransferFailed;
 }
 
 CNadixDevice* CreateSingleADC1() {

@@ -59,7 +59,6 @@ class SingleADC : public CNadixDevice {
     int16_t* GetRawIFG(int32_t channel) override;
     void PrepareData(int32_t scansDone) override;
     int32_t WriteAux(uint16_t data, uint16_t mask, uint16_t* reply) override;
-    virtual uint16_t GetAuxState(int32_t ignored);
 
     const SingleAdcVariant& Variant() const { return _variant; }
 

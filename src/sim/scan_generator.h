@@ -45,7 +45,6 @@ class CScanGenerator {
 
     // Makes `config` current, recomputing the noiseless samples if it differs.
     void Configure(const ScanConfiguration& config);
-    const ScanConfiguration& Configuration() const { return _config; }
 
     // Samples that carry the scan: from 0 to 256 points past the end of the
     // window that the board co-adds (from imaxPos - 256, `points` long), at
