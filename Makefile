@@ -13,7 +13,7 @@ SOAK_SECONDS       ?= 600
 CHECK_FUZZ_SECONDS ?= 20
 CHECK_SOAK_SECONDS ?= 60
 
-.PHONY: all deps configure build check check-tsan check-asan fuzz soak demo serve bench install \
+.PHONY: all deps configure build test check check-tsan check-asan fuzz soak demo serve bench install \
 	package format clean
 
 all: build
@@ -26,6 +26,10 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The plain suite of the normal build, as in the edit loop.
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Every test of the normal build, then the threaded tests again under the
 # thread sanitizer, the whole suite under the address and undefined-behaviour
