@@ -70,8 +70,8 @@ with nadixq.Spectrometer(1) as s:
     s.points, s.scans, s.files = 1024, 2, 1
     s.initialize()
     s.calibrate()
-    (stamp, ifg), = list(s.acquire())
-    print("python:", library.path, len(ifg), "points")
+    ifg, = list(s.acquire())
+    print("python:", library.path, len(ifg.values), "points")
 ')
 }
 
