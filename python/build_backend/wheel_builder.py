@@ -13,10 +13,10 @@ it to the installed package as nadixq/_release.py.
 import ast
 import base64
 import hashlib
-import importlib.util
 import io
 import os
 import re
+import runpy
 import tarfile
 import zipfile
 
@@ -103,11 +103,9 @@ def _version():
     tree, PKG-INFO's in an unpacked sdist."""
     cmake_lists = os.path.join(os.path.dirname(_ROOT), "CMakeLists.txt")
     if os.path.isfile(cmake_lists):
-        spec = importlib.util.spec_from_file_location(
-            "_nadixq_version", os.path.join(_ROOT, _PACKAGE, "_version.py"))
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        return module.project_version(cmake_lists)
+        # Run from its file: importing the package would need numpy.
+        version = runpy.run_path(os.path.join(_ROOT, _PACKAGE, "_version.py"))
+        return version["project_version"](cmake_lists)
     release = os.path.join(_ROOT, _PACKAGE, "_release.py")
     if os.path.isfile(release):
         return re.search(r"^VERSION = '([^']+)'", _read(release).decode("utf-8"), re.M).group(1)
