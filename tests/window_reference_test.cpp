@@ -18,7 +18,7 @@
 
 #include "processing/baseline_correction.h"
 #include "processing/gaussian_apodization.h"
-#include "processing/window_weights.h"
+#include "processing/window_series.h"
 #include "support/synthetic_interferogram.h"
 
 namespace {
@@ -83,9 +83,11 @@ TEST(WindowReference, EveryPathGivesTheRecordedCorrectlyRoundedWeights) {
     if (!skipped.empty())
         std::printf("this processor lacks (paths skipped): %s\n", skipped.c_str());
 
-    constexpr int kBlock = 256;
-    double scalar[kBlock];
-    double other[kBlock];
+    // Blocks as long as a chain runs from its start to its last step.
+    constexpr int kBlock = 16384;
+    std::vector<double> scalarWeights(kBlock), otherWeights(kBlock);
+    double* scalar = scalarWeights.data();
+    double* other = otherWeights.data();
     long weights = 0;
     for (const Sweep& s : sweeps) {
         const nadixq::WindowDivisor divisor = nadixq::MakeWindowDivisor(s.width * s.width);

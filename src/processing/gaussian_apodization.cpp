@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "processing/window_weights.h"
+#include "processing/window_series.h"
 #include "processing/zpd_search.h"
 
 namespace nadixq {
@@ -12,24 +12,7 @@ namespace {
 
 // Distances whose weights are computed in one go. The weight of a distance
 // serves the point that far after the ZPD and the point that far before it.
-constexpr int kBlock = 256;
-
-// Weights of the distances d0 to d0 + kBlock - 1: exp(-(d * d) / v) correctly
-// rounded, 0 where it underflows. Returns true when all of them are above 0.
-// The distance is a double holding an exact integer, as the window is
-// defined.
-bool BlockWeights(WindowPath path, const WindowDivisor& divisor, double d0, double* w) {
-    WindowWeights(path, divisor, d0, kBlock, w);
-    // The smallest weight, in two lanes so that the pass vectorises.
-    constexpr int kLanes = 2;
-    double smallest[kLanes] = {w[0], w[1]};
-    for (int j = kLanes; j < kBlock; j += kLanes) {
-        for (int k = 0; k < kLanes; ++k) {
-            smallest[k] = w[j + k] < smallest[k] ? w[j + k] : smallest[k];
-        }
-    }
-    return smallest[0] > 0.0 && smallest[1] > 0.0;
-}
+constexpr int kBlock = WindowSeries::kBlock;
 
 }  // namespace
 
@@ -57,10 +40,11 @@ int GaussianApodizeOn(WindowPath path, double* ifg, int pts, double width) noexc
     const int64_t before = z;                // distances 1 .. before lie before it
     bool afterDone = false;
     bool beforeDone = false;
+    WindowSeries series(path, divisor, 0.0);
     double w[kBlock];
     for (int64_t d0 = 0; (!afterDone && d0 < after) || (!beforeDone && d0 <= before);
          d0 += kBlock) {
-        const bool positive = BlockWeights(path, divisor, static_cast<double>(d0), w);
+        const bool positive = series.Next(w);
 
         if (!afterDone && d0 < after) {
             double* out = ifg + z + d0;

@@ -85,11 +85,16 @@ constexpr double kZeroBeyond = 745.14;
 // the double-double operations' add less than 2^-100).
 constexpr double kErrorBound = 0x1p-90;
 
-// exp(-q) correctly rounded, q = qh + ql >= 0 as a double-double to about
-// 2^-104 relative.
-double ExpOfNegative(double qh, double ql) {
-    if (!(qh <= kZeroBeyond)) return 0.0;
+// exp(-q) as 2^m (h + l), h in [1, 2), within kErrorBound relative of it, for
+// q = qh + ql >= 0 a double-double to about 2^-104 relative and qh at most
+// kZeroBeyond.
+struct Approximation {
+    double h;
+    double l;
+    int m;
+};
 
+Approximation Approximate(double qh, double ql) {
     // -q = k ln 2 / 256 + r, |r| <= ln 2 / 512, and 2^(k/256) = 2^m 2^(j/256).
     constexpr double kShift = 0x1.8p52;
     const double k = (kShift - qh * kInvLn2) - kShift;
@@ -127,6 +132,17 @@ double ExpOfNegative(double qh, double ql) {
         l *= 2.0;
         --m;
     }
+    return {h, l, m};
+}
+
+// exp(-q) correctly rounded, q = qh + ql >= 0 as a double-double to about
+// 2^-104 relative.
+double ExpOfNegative(double qh, double ql) {
+    if (!(qh <= kZeroBeyond)) return 0.0;
+    const Approximation a = Approximate(qh, ql);
+    const double h = a.h;
+    const double l = a.l;
+    const int m = a.m;
     // The result is 2^m (h + l), within kErrorBound * 2 of it in these units.
     constexpr double kBound = 2 * kErrorBound;
 
@@ -182,6 +198,19 @@ double WindowWeight(double d, const WindowDivisor& divisor) noexcept {
     const Pair p = TwoProduct(qh, v);
     const double ql = (((n.hi - p.hi) - p.lo) + n.lo) / v;
     return ExpOfNegative(qh, ql);
+}
+
+WindowExtended WindowExpExtended(double n, const WindowDivisor& divisor) noexcept {
+    // The quotient as in WindowWeight, n being exact.
+    const double v = divisor.v;
+    const double qh = n / v;
+    const Pair p = TwoProduct(qh, v);
+    const double ql = ((n - p.hi) - p.lo) / v;
+    const Approximation a = Approximate(qh, ql);
+    // 2^m is at least 2^-924 for q up to 640, so both scalings are exact and
+    // l * 2^m is still a normal number.
+    const double scale = Power2(a.m);
+    return {a.h * scale, a.l * scale};
 }
 
 double WindowExp(double x) noexcept {

@@ -40,6 +40,17 @@ WindowDivisor MakeWindowDivisor(double v) noexcept;
 // exp(-(d * d) / v) correctly rounded, for any finite d.
 double WindowWeight(double d, const WindowDivisor& divisor) noexcept;
 
+// exp(-n / v) to more than double precision, for starting a recurrence of
+// weights: hi + lo within 2^-90 relative of the exact value, hi the sum
+// rounded to nearest, both normal numbers. n >= 0 is an integer held exactly in a
+// double, with n / v at most kWindowExtendedLimit.
+struct WindowExtended {
+    double hi;
+    double lo;
+};
+constexpr double kWindowExtendedLimit = 640.0;
+WindowExtended WindowExpExtended(double n, const WindowDivisor& divisor) noexcept;
+
 // exp(x) correctly rounded for a double x <= 0 (the argument exactly as given);
 // exp(-0.0) = 1, exp(-infinity) = 0.
 double WindowExp(double x) noexcept;

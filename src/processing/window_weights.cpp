@@ -225,8 +225,8 @@ __attribute__((target("avx512f"))) inline __m512d Join(__m256d low, __m256d high
                                    high, 1);
 }
 
-__attribute__((target("avx512f"))) void FastWeightsAvx512(
-    const WindowDivisor& divisor, double d0, double* w) {
+__attribute__((target("avx512f"))) void FastWeightsAvx512(const WindowDivisor& divisor, double d0,
+                                                          double* w) {
     constexpr int count = kFastBlock;
     Reduced r;
     Reduce(divisor, d0, count, r);
@@ -300,8 +300,8 @@ const char* WindowPathName(WindowPath path) noexcept {
     return "?";
 }
 
-void WindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int count,
-                   double* w) noexcept {
+void PolynomialWindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int count,
+                             double* w) noexcept {
     // The fast evaluation works on whole blocks (their length known to the
     // compiler); a shorter one goes through a block of its own.
     if (path == WindowPath::kScalar || d0 + count + kFastBlock > kFastDistanceLimit) {

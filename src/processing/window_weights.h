@@ -23,8 +23,9 @@ WindowPath BestWindowPath() noexcept;
 const char* WindowPathName(WindowPath path) noexcept;
 
 // w[j] = WindowWeight(d0 + j, divisor) for j from 0 to count - 1, d0 >= 0 an
-// integer, on the given path, which must be available.
-void WindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int count,
-                   double* w) noexcept;
+// integer, on the given path, which must be available, each distance by the
+// fast evaluation (window_series.h steps most of them by a chain instead).
+void PolynomialWindowWeights(WindowPath path, const WindowDivisor& divisor, double d0, int count,
+                             double* w) noexcept;
 
 }  // namespace nadixq
