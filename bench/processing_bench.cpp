@@ -6,7 +6,6 @@
 // SSE2 path is the 32-bit DLL's).
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "processing/gaussian_apodization.h"
 #include "processing/zpd_search.h"
 #include "support/paired_timing.h"
+#include "support/synthetic_interferogram.h"
 
 namespace {
 
@@ -24,20 +24,10 @@ constexpr int kPoints = 32768;
 constexpr int kCentre = 256;
 constexpr int kRounds = 3001;
 
-// A centre burst at kCentre on a drifting offset, with a little ripple
-// everywhere (bench/report.py builds the same array).
+// The processing tests' synthetic interferogram, its centre burst at kCentre
+// (bench/report.py builds the same array).
 std::vector<double> Interferogram(bool baselineCorrected) {
-    const double freqs[] = {0.11, 0.15, 0.19, 0.23, 0.27};
-    const double amps[] = {0.6, 1.0, 0.8, 0.5, 0.3};
-    const double twoPi = 2.0 * std::acos(-1.0);
-    std::vector<double> ifg(kPoints);
-    for (int i = 0; i < kPoints; ++i) {
-        const double x = i - kCentre;
-        double burst = 0.0;
-        for (int k = 0; k < 5; ++k) burst += amps[k] * std::cos(twoPi * freqs[k] * x + 1.2);
-        ifg[i] =
-            2.5 + 1e-5 * i + burst * std::exp(-(x / 12.0) * (x / 12.0)) + 0.002 * std::sin(0.7 * i);
-    }
+    std::vector<double> ifg = nadixq::test::SyntheticInterferogram(kPoints, kCentre);
     if (baselineCorrected) nadixq::BaselineCorrectIfg(ifg.data(), kPoints, 0);
     return ifg;
 }

@@ -9,7 +9,7 @@ Two outputs, each written once and kept in the repository:
                     256 / ln 2, and the Taylor coefficients.
   --reference FILE  the correctly rounded weights of a set of sweeps
                     (tests/data/window_reference.txt), which
-                    tests/window_reference_test.cpp recomputes and compares.
+                    tests/processing/window_reference_test.cpp recomputes and compares.
 
 A weight is exp(-(d * d) / v) for an integer distance d and the double
 v = width * width, taken as exact reals, rounded to the nearest double (ties

@@ -17,7 +17,7 @@
 // subnormal grid where the result is subnormal. An exact value within 2^-90
 // relative of a rounding midpoint would stay undecided and get the rounding of
 // the approximation; that happens to about one argument in 2^37, and to none
-// of the recorded set (tests/window_reference_test.cpp, whose data record how
+// of the recorded set (tests/processing/window_reference_test.cpp, whose data record how
 // near to a midpoint its exact values come). The block evaluation of
 // window_weights.h is a faster path whose results this function backs.
 #pragma once

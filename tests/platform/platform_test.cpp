@@ -102,11 +102,43 @@ TEST(Clocks, CounterIsMonotonicAndWallClockIsInMilliseconds) {
     EXPECT_GT(wall, 1.6e12);  // after 2020
 }
 
-TEST(Locks, RecursiveLockCanBeTakenTwiceByOneThread) {
+struct Contender {
+    platform::RecursiveLock* lock;
+    platform::Event started;
+    platform::Event acquired;
+};
+
+// Takes the lock from a second thread, saying when it tries and when it has it.
+uint32_t TakeTheLock(void* raw) {
+    auto* contender = static_cast<Contender*>(raw);
+    platform::SetEvent(contender->started);
+    platform::LockGuard guard(*contender->lock);
+    platform::SetEvent(contender->acquired);
+    return 0;
+}
+
+// One thread takes the lock twice without blocking itself; another thread
+// gets it only once the first has left it as often as it entered it.
+TEST(Locks, RecursiveLockTakenTwiceIsHeldUntilLeftTwice) {
     platform::RecursiveLock lock;
-    platform::LockGuard outer(lock);
-    platform::LockGuard inner(lock);
-    SUCCEED();
+    Contender contender{&lock, platform::CreateManualResetEvent(),
+                        platform::CreateManualResetEvent()};
+    ASSERT_NE(contender.started, nullptr);
+    ASSERT_NE(contender.acquired, nullptr);
+    lock.Enter();
+    lock.Enter();
+    platform::Thread thread = platform::CreateThread(&TakeTheLock, &contender);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(platform::WaitForEvent(contender.started, 20000), platform::kWaitObject0);
+    EXPECT_EQ(platform::WaitForEvent(contender.acquired, 50), platform::kWaitTimeout);
+    lock.Leave();
+    EXPECT_EQ(platform::WaitForEvent(contender.acquired, 50), platform::kWaitTimeout);
+    lock.Leave();
+    EXPECT_EQ(platform::WaitForEvent(contender.acquired, 20000), platform::kWaitObject0);
+    EXPECT_TRUE(platform::WaitForThread(thread, 20000));
+    platform::CloseThread(thread);
+    platform::CloseEvent(contender.started);
+    platform::CloseEvent(contender.acquired);
 }
 
 }  // namespace

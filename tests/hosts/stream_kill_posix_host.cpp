@@ -2,7 +2,7 @@
 // every finished file on stdout ("files N") until something kills it. Tests
 // kill it mid-run and read what reached the file.
 //
-//   stream_kill_host <path> <points>
+//   stream_kill_posix_host <path> <points>
 #include <sys/eventfd.h>
 #include <unistd.h>
 

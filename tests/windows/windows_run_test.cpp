@@ -13,6 +13,7 @@
 
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
+#include "support/host_settings_fixture.h"
 #include "support/scripted_driver.h"
 #include "support/spc_reader.h"
 
@@ -39,7 +40,7 @@ int16_t SampleValue(int file, int scan, int i) {
     return static_cast<int16_t>(file * 1000 + scan * 100 + i);
 }
 
-class WindowsRunTest : public ::testing::Test {
+class WindowsRunTest : public test::HostSettingsFixture<> {
   protected:
     void SetUp() override {
         _scanEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -60,12 +61,7 @@ class WindowsRunTest : public ::testing::Test {
         ASSERT_EQ(spectrometer_calibrationScan(), 0);
     }
     void TearDown() override {
-        spectrometer_close();
-        spectrometer_setScanCompleteEventHandle(nullptr);
-        spectrometer_setCoaddCompleteEventHandle(nullptr);
-        spectrometer_setPoints(16384);
-        spectrometer_setScans(16);
-        spectrometer_setFiles(1);
+        HostSettingsFixture::TearDown();
         CloseHandle(_scanEvent);
         CloseHandle(_coaddEvent);
     }

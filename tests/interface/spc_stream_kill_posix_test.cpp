@@ -16,7 +16,7 @@ namespace {
 using nadixq::test::ReadSpcFile;
 using nadixq::test::SpcFile;
 
-constexpr const char* kHost = NADIXQ_TEST_BINARY_DIR "/hosts/stream_kill_host";
+constexpr const char* kHost = NADIXQ_TEST_BINARY_DIR "/hosts/stream_kill_posix_host";
 
 // The host as a child process whose stdout the test reads line by line.
 class HostProcess {

@@ -16,6 +16,7 @@
 #include "sim/nadixq_sim.h"
 #include "support/delivered_scans.h"
 #include "support/host_event.h"
+#include "support/host_settings_fixture.h"
 #include "support/sim_install.h"
 #include "support/trace_capture.h"
 
@@ -28,7 +29,7 @@ constexpr int kPoints = 2048;
 constexpr int kScans = 4;
 constexpr int kFiles = 3;
 
-class SimAcquisition : public ::testing::Test {
+class SimAcquisition : public nadixq::test::HostSettingsFixture<> {
   protected:
     void SetUp() override {
         nadixq_sim_reset();
@@ -44,12 +45,7 @@ class SimAcquisition : public ::testing::Test {
 
     void TearDown() override {
         spectrometer_stop();
-        spectrometer_close();
-        spectrometer_setScanCompleteEventHandle(nullptr);
-        spectrometer_setCoaddCompleteEventHandle(nullptr);
-        spectrometer_setPoints(16384);
-        spectrometer_setScans(16);
-        spectrometer_setFiles(1);
+        HostSettingsFixture::TearDown();
         nadixq_sim_reset();
     }
 

@@ -117,7 +117,7 @@ TEST(DebugChannel, HostThatNeverUnloadsStillSendsTheDetachLine) {
     // the detach line must find the channel still open.
     DebugSocket socket;
     if (!socket.bound()) GTEST_SKIP() << "another viewer listens on the debug channel";
-    const std::string host = std::string(NADIXQ_TEST_BINARY_DIR) + "/hosts/late_binding_host";
+    const std::string host = std::string(NADIXQ_TEST_BINARY_DIR) + "/hosts/late_binding_posix_host";
     pid_t pid = RunHost(host.c_str(), {NADIXQ_SHARED_LIBRARY});
     ASSERT_GT(pid, 0);
     int status = 0;

@@ -11,6 +11,7 @@
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
 #include "support/host_event.h"
+#include "support/host_settings_fixture.h"
 #include "support/scripted_driver.h"
 
 namespace nadixq {
@@ -36,19 +37,11 @@ int16_t SampleValue(int file, int scan, int i) {
     return static_cast<int16_t>(file * 1000 + scan * 100 + i);
 }
 
-class EngineHostTest : public ::testing::Test {
+class EngineHostTest : public test::HostSettingsFixture<> {
   protected:
     void SetUp() override {
         ASSERT_TRUE(_scanEvent.Valid());
         ASSERT_TRUE(_coaddEvent.Valid());
-    }
-    void TearDown() override {
-        spectrometer_close();
-        spectrometer_setScanCompleteEventHandle(nullptr);
-        spectrometer_setCoaddCompleteEventHandle(nullptr);
-        spectrometer_setPoints(16384);
-        spectrometer_setScans(16);
-        spectrometer_setFiles(1);
     }
 
     void ScriptTheBoard() {

@@ -17,6 +17,7 @@
 #include "interface/nadixq.h"
 #include "sim/nadixq_sim.h"
 #include "support/host_event.h"
+#include "support/host_settings_fixture.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ using nadixq::test::HostEvent;
 
 constexpr int kPoints = 2048;
 
-class SimHost : public ::testing::Test {
+class SimHost : public nadixq::test::HostSettingsFixture<> {
   protected:
     void SetUp() override {
         nadixq_sim_reset();
@@ -37,9 +38,7 @@ class SimHost : public ::testing::Test {
     }
     void TearDown() override {
         spectrometer_stop();
-        spectrometer_close();
-        spectrometer_setScanCompleteEventHandle(nullptr);
-        spectrometer_setCoaddCompleteEventHandle(nullptr);
+        HostSettingsFixture::TearDown();
         nadixq_sim_reset();
     }
 

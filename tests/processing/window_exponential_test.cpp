@@ -1,7 +1,7 @@
 // The Gaussian window's own exponential, correctly rounded over the window's
 // whole range, and the same bits on every system. (The recorded exact weights
-// are tests/window_reference_test.cpp's; this checks exp() of double arguments
-// against the long double exponential, which itself rounds twice.)
+// are tests/processing/window_reference_test.cpp's; this checks exp() of double
+// arguments against the long double exponential, which itself rounds twice.)
 #include "processing/window_exponential.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,9 @@
-// The shared library shows the host exactly its exports and nothing else.
+// Every export a host binds resolves when the shared library is loaded as a
+// host loads it. That the library shows nothing beyond its exports (every
+// defined dynamic symbol against abi/libnadixq.symbols, the simulator's
+// controls included) is the abi_symbols check's (scripts/abi-check.sh).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <set>
-#include <string>
 
 namespace {
 
@@ -28,30 +27,6 @@ TEST(ExportTable, EveryExportResolves) {
     ASSERT_NE(library, nullptr) << dlerror();
     for (const char* name : kExports) EXPECT_NE(dlsym(library, name), nullptr) << name;
     dlclose(library);
-}
-
-// Every defined dynamic symbol of the library's own code is an export. What
-// else shows up comes from the runtime (none here) or from the simulated
-// instrument's control interface, which the Linux build adds on purpose.
-TEST(ExportTable, NothingElseOfTheLibraryIsVisible) {
-    std::string command = std::string("nm -D --defined-only ") + NADIXQ_SHARED_LIBRARY;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::set<std::string> expected(std::begin(kExports), std::end(kExports));
-    std::set<std::string> found;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        char type = 0;
-        char name[400] = {};
-        if (std::sscanf(line, "%*s %c %399s", &type, name) != 2) continue;
-        if (type != 'T' && type != 'D' && type != 'B' && type != 'W' && type != 'V') continue;
-        std::string symbol(name);
-        if (symbol.rfind("nadixq_sim_", 0) == 0) continue;
-        found.insert(symbol);
-    }
-    pclose(pipe);
-    for (const auto& symbol : found) EXPECT_TRUE(expected.count(symbol)) << "unexpected " << symbol;
-    for (const auto& symbol : expected) EXPECT_TRUE(found.count(symbol)) << "missing " << symbol;
 }
 
 }  // namespace

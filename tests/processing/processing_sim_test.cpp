@@ -10,13 +10,15 @@
 #include "interface/nadixq.h"
 #include "sim/nadixq_sim.h"
 #include "support/host_event.h"
+#include "support/host_settings_fixture.h"
 #include "support/sim_install.h"
 
 namespace {
 
 constexpr int kPoints = 16384;
 
-class ProcessingOnSimulatedFiles : public ::testing::TestWithParam<int> {
+class ProcessingOnSimulatedFiles
+    : public nadixq::test::HostSettingsFixture<::testing::TestWithParam<int>> {
   protected:
     void SetUp() override {
         nadixq_sim_reset();
@@ -30,10 +32,7 @@ class ProcessingOnSimulatedFiles : public ::testing::TestWithParam<int> {
 
     void TearDown() override {
         spectrometer_stop();
-        spectrometer_close();
-        spectrometer_setCoaddCompleteEventHandle(nullptr);
-        spectrometer_setPoints(16384);
-        spectrometer_setScans(16);
+        HostSettingsFixture::TearDown();
         nadixq_sim_reset();
     }
 

@@ -15,11 +15,12 @@
 #include "sim/nadixq_sim.h"
 #include "support/delivered_scans.h"
 #include "support/host_event.h"
+#include "support/host_settings_fixture.h"
 #include "support/sim_install.h"
 
 namespace nadixq::test {
 
-class FaultMatrix : public ::testing::Test {
+class FaultMatrix : public HostSettingsFixture<> {
   protected:
     static constexpr int kModel = 1;
     static constexpr int kPoints = 1024;
@@ -35,11 +36,7 @@ class FaultMatrix : public ::testing::Test {
         spectrometer_setFiles(kFiles);
     }
     void TearDown() override {
-        spectrometer_close();
-        spectrometer_setCoaddCompleteEventHandle(nullptr);
-        spectrometer_setPoints(16384);
-        spectrometer_setScans(16);
-        spectrometer_setFiles(1);
+        HostSettingsFixture::TearDown();
         _delivered.reset();
         nadixq_sim_reset();
     }
