@@ -149,9 +149,9 @@ TEST(NadixDevice, SingleBoardsRefuseTheFiberLinkWithoutTouchingTheStatus) {
         ASSERT_EQ(device->Open(), 0);
         uint32_t frames[16] = {};
         uint16_t status = 0xABCD;
-        EXPECT_EQ(device->WriteFiber(frames, &status), nadixq::E_NOTIMPL_RESULT);
-        EXPECT_EQ(device->ReadFiber(frames, &status), nadixq::E_NOTIMPL_RESULT);
-        EXPECT_EQ(device->GetFiberFrame(frames, 0), nadixq::E_NOTIMPL_RESULT);
+        EXPECT_EQ(device->WriteFiber(frames, &status), NADIXQ_NOT_IMPLEMENTED);
+        EXPECT_EQ(device->ReadFiber(frames, &status), NADIXQ_NOT_IMPLEMENTED);
+        EXPECT_EQ(device->GetFiberFrame(frames, 0), NADIXQ_NOT_IMPLEMENTED);
         EXPECT_EQ(status, 0xABCD);
         device->Close();
     }

@@ -32,19 +32,19 @@ int32_t CNadixDevice::Close() {
 }
 
 int32_t CNadixDevice::WriteFiber(const uint32_t*, uint16_t*) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 int32_t CNadixDevice::ReadFiber(uint32_t*, uint16_t*) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 int32_t CNadixDevice::GetFiberFrame(uint32_t*, int32_t) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 int32_t CNadixDevice::WriteAux(uint16_t, uint16_t, uint16_t*) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 bool CNadixDevice::SendAuxWord(uint32_t code, const char* family, uint16_t data, uint16_t mask,

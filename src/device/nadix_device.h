@@ -8,11 +8,11 @@
 
 #include "device/driver_channel.h"
 #include "device/driver_records.h"
+#include "interface/nadixq.h"
 #include "platform/platform.h"
 
 namespace nadixq {
 
-constexpr int32_t E_NOTIMPL_RESULT = static_cast<int32_t>(0x80004001u);
 constexpr int32_t kErrorOpenFailed = 110;
 
 // Samples a board can hold in its result array.

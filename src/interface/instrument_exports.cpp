@@ -18,9 +18,7 @@ using nadixq::State;
 
 namespace {
 
-constexpr int32_t kNoBoardClass = static_cast<int32_t>(0x80070011u);     // ERROR_INVALID_DRIVE
-constexpr int32_t kDeviceNotOpened = static_cast<int32_t>(0x8007006Eu);  // ERROR_OPEN_FAILED
-constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);      // ERROR_NOT_ENOUGH_MEMORY
+constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);  // ERROR_NOT_ENOUGH_MEMORY
 
 // True while the scan thread is acquiring: the board's point count and
 // centre-burst index are then read on that thread and must not change. A run
@@ -60,15 +58,15 @@ NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
     if (state._device != nullptr) spectrometer_close();
 
     state._device = nadixq::CreateDevice(id);
-    if (state._device == nullptr) return kNoBoardClass;
+    if (state._device == nullptr) return NADIXQ_NO_BOARD_CLASS;
 
     int32_t result = state._device->Open();
     DebugTrace("nadixq Open returned %d (0x%X)", result, static_cast<unsigned>(result));
     if (result != 0) {
         // The device stays attached, so that close still closes and frees it.
-        DebugTrace("nadixq spectrometer_open returns %d (0x%X)", kDeviceNotOpened,
-                   static_cast<unsigned>(kDeviceNotOpened));
-        return kDeviceNotOpened;
+        DebugTrace("nadixq spectrometer_open returns %d (0x%X)", NADIXQ_OPEN_FAILED,
+                   static_cast<unsigned>(NADIXQ_OPEN_FAILED));
+        return NADIXQ_OPEN_FAILED;
     }
 
     auto* scanThread = new (std::nothrow) CScanThread();
