@@ -46,6 +46,8 @@ class ErrorCode(enum.IntEnum):
     CALIBRATION_ERROR_1 = 0x80070007
     CALIBRATION_ERROR_2 = 0x80070008
     CALIBRATION_ERROR_3 = 0x80070009
+    #: Out of memory (E_OUTOFMEMORY): open, stream_to_disk.
+    OUT_OF_MEMORY = 0x8007000E
     #: The model number names no board class.
     NO_BOARD_CLASS = 0x80070011
     #: The board's driver is out of date.
@@ -141,8 +143,12 @@ def describe(step: str, code: int, model: Optional[int] = None, path: Optional[s
             return "no board class for model %s" % model
         if code == ErrorCode.OPEN_FAILED:
             return "the board for model %s did not open: no device of its interface" % model
+        if code == ErrorCode.OUT_OF_MEMORY:
+            return "opening model %s failed: out of memory" % model
         return "opening model %s failed" % model
     if step == "stream":
+        if code == ErrorCode.OUT_OF_MEMORY:
+            return "cannot create the stream file %s: out of memory" % path
         if error:
             return "cannot create the stream file %s: %s" % (path, system_text(error))
         if code == ErrorCode.REFUSED:

@@ -57,5 +57,12 @@ class BoardResultTexts(unittest.TestCase):
                          "calibration: the calibration failed with error 2 (0x80070008)")
 
 
+    def test_out_of_memory_is_not_read_as_a_calibration_error(self):
+        self.assertEqual(str(nadixq.NadixqError("open", 0x8007000E, model=1)),
+                         "opening model 1 failed: out of memory (0x8007000E)")
+        self.assertEqual(str(nadixq.NadixqError("stream", 0x8007000E, path="run.spc")),
+                         "cannot create the stream file run.spc: out of memory (0x8007000E)")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -5,6 +5,7 @@
 
 #include "diagnostics/debug_trace.h"
 #include "diagnostics/log_file.h"
+#include "interface/nadixq.h"
 #include "spc/spc_date.h"
 
 namespace nadixq {
@@ -14,7 +15,6 @@ namespace {
 // The X range written into every stream file, given by its exact bits.
 constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;  // 7899.0189
 
-constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x8007000Eu);
 // A write that came up short without a system error (E_FAIL).
 constexpr uint32_t kUnspecifiedFailure = 0x80004005u;
 // A file the stream cannot take (ERROR_INVALID_DATA).
@@ -57,7 +57,7 @@ int32_t CStreamFile::Open(const char* path, int32_t points) {
     // point-count change during a run cannot overrun it.
     if (!_floatBuffer) {
         _floatBuffer.reset(new (std::nothrow) float[kMaxPoints]);
-        if (!_floatBuffer) return kOutOfMemory;
+        if (!_floatBuffer) return NADIXQ_OUT_OF_MEMORY;
     }
 
     platform::SetLastError(0);

@@ -18,8 +18,6 @@ using nadixq::State;
 
 namespace {
 
-constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);  // ERROR_NOT_ENOUGH_MEMORY
-
 // True while the scan thread is acquiring: the board's point count and
 // centre-burst index are then read on that thread and must not change. A run
 // that has delivered its last file is waited for instead.
@@ -70,7 +68,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
     }
 
     auto* scanThread = new (std::nothrow) CScanThread();
-    if (scanThread == nullptr) return kOutOfMemory;
+    if (scanThread == nullptr) return NADIXQ_OUT_OF_MEMORY;
     scanThread->SetDevice(state._device);
     state._scanThread.store(scanThread);
     state._status.store(nadixq::STATUS_READY);

@@ -64,6 +64,8 @@ typedef void* nadixq_handle;
  * on Linux). The named ones the library makes itself. */
 #define NADIXQ_IS_SYSTEM_ERROR(result) ((0xFFFF0000u & (unsigned)(result)) == 0x80070000u)
 #define NADIXQ_SYSTEM_ERROR(result) (0xFFFFu & (unsigned)(result))
+/* Out of memory (E_OUTOFMEMORY): spectrometer_open, spectrometer_streamToDisk. */
+#define NADIXQ_OUT_OF_MEMORY ((int)0x8007000Eu)
 #define NADIXQ_NO_BOARD_CLASS ((int)0x80070011u)
 #define NADIXQ_OPEN_FAILED ((int)0x8007006Eu)
 /* A driver request of the board (a transfer, a fiber frame) failed. */
@@ -132,8 +134,8 @@ NADIXQ_API int NADIXQ_CALL spectrometer_execute(int command);
 
 /* Opens the board of model `id` (1 to 5), closing an open one first (a run is
  * stopped within 5.5 s). 0; NADIXQ_NO_BOARD_CLASS (0x80070011) no board class
- * for `id`; NADIXQ_OPEN_FAILED (0x8007006E) the board did not open; 0x80070008
- * out of memory. */
+ * for `id`; NADIXQ_OPEN_FAILED (0x8007006E) the board did not open;
+ * NADIXQ_OUT_OF_MEMORY (0x8007000E) out of memory. */
 NADIXQ_API int NADIXQ_CALL spectrometer_open(int id);
 /* Stops a run (within 5.5 s), patches and closes a stream file, closes and
  * frees the board. Returns 1, also when nothing was open. */

@@ -56,8 +56,14 @@ std::string DescribeResult(Step step, int result, int model, const std::string& 
                               model) +
                        codeText;
             }
+            if (result == NADIXQ_OUT_OF_MEMORY) {
+                return Format("opening model %d failed: out of memory", model) + codeText;
+            }
             return Format("opening model %d failed", model) + codeText;
         case Step::kStream:
+            if (result == NADIXQ_OUT_OF_MEMORY) {
+                return "cannot create the stream file " + path + ": out of memory" + codeText;
+            }
             if (NADIXQ_IS_SYSTEM_ERROR(result) && NADIXQ_SYSTEM_ERROR(result) != 0) {
                 const std::string text = FileErrorText(NADIXQ_SYSTEM_ERROR(result));
                 if (!text.empty()) {
