@@ -150,8 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         NADIXQ_FUZZ_CHECK(std::memcmp(&device->_interfaceGuid, &guid, sizeof guid) == 0);
         if (operation == 5) {
             const double* result = device->GetDataBuffer();
-            for (int i = 0; i < nadixq::kMaxPoints; ++i)
-                NADIXQ_FUZZ_CHECK(std::isfinite(result[i]));
+            for (int i = 0; i < NADIXQ_MAX_POINTS; ++i) NADIXQ_FUZZ_CHECK(std::isfinite(result[i]));
         }
     }
     device->Close();

@@ -67,7 +67,7 @@ TEST(DeviceFactory, SingleModelsGetTheirClassInterfaceAndCapabilities) {
         EXPECT_EQ(device->_verbose, 0);
         const double* data = device->GetDataBuffer();
         EXPECT_EQ(data, device->_data);
-        for (int i = 0; i < nadixq::kMaxPoints; i += 997) ASSERT_EQ(data[i], 0.0);
+        for (int i = 0; i < NADIXQ_MAX_POINTS; i += 997) ASSERT_EQ(data[i], 0.0);
     }
     EXPECT_NE(dynamic_cast<nadixq::SingleADC1*>(Make(1).get()), nullptr);
     EXPECT_NE(dynamic_cast<nadixq::SingleADC2*>(Make(2).get()), nullptr);

@@ -1,6 +1,6 @@
 """The binding's result codes and texts against the library's own: the codes
-of nadixq.h, and the board results' table that the acquisition command
-builds in."""
+and point counts of nadixq.h, and the board results' table that the
+acquisition command builds in."""
 
 import os
 import re
@@ -19,7 +19,7 @@ NOT_IN_HEADER = {"TIMEOUT", "FILE_NOT_FOUND"}
 
 def header_results():
     """The result codes of nadixq.h by name (without NADIXQ_), as unsigned
-    32-bit values."""
+    32-bit values, and its point counts (MAX_POINTS, FINEST_POINTS)."""
     with open(HEADER, encoding="utf-8") as header:
         text = header.read()
     found = {}
@@ -44,7 +44,13 @@ class ResultCodes(unittest.TestCase):
                 continue
             self.assertIn(code.name, results)
             self.assertEqual(results[code.name], code & 0xFFFFFFFF, code.name)
-        self.assertEqual(set(results), {code.name for code in nadixq.ErrorCode} - NOT_IN_HEADER)
+        self.assertEqual(set(results) - {"MAX_POINTS", "FINEST_POINTS"},
+                         {code.name for code in nadixq.ErrorCode} - NOT_IN_HEADER)
+
+    def test_the_point_counts_are_the_header_ones(self):
+        results = header_results()
+        self.assertEqual(nadixq.instrument.FINEST_POINTS_ASKED, results["MAX_POINTS"])
+        self.assertEqual(nadixq.instrument.FINEST_POINTS_HELD, results["FINEST_POINTS"])
 
 
 class BoardResultTexts(unittest.TestCase):

@@ -53,10 +53,11 @@ int32_t CStreamFile::Open(const char* path, int32_t points) {
     if (_streamFile != nullptr) PatchAndClose();
     if (path == nullptr) return 1;
 
-    // Sized once for the largest point count: no allocation per file, and a
-    // point-count change during a run cannot overrun it.
+    // Sized once for the largest interferogram a board delivers: no
+    // allocation per file, and a point-count change during a run cannot
+    // overrun it.
     if (!_floatBuffer) {
-        _floatBuffer.reset(new (std::nothrow) float[kMaxPoints]);
+        _floatBuffer.reset(new (std::nothrow) float[NADIXQ_MAX_POINTS]);
         if (!_floatBuffer) return NADIXQ_OUT_OF_MEMORY;
     }
 
@@ -145,7 +146,7 @@ void CStreamFile::Append(const double* values, int32_t points, double timestamp,
     // Every subfile of an SPC file without X arrays has the header's point
     // count; a file of another size cannot be stored in it.
     const bool first = _subfiles == 0;
-    if (values == nullptr || points <= 0 || points > kMaxPoints ||
+    if (values == nullptr || points <= 0 || points > NADIXQ_MAX_POINTS ||
         (!first && static_cast<uint32_t>(points) != _header.fnpts)) {
         EndAfterFailure(0, "the file's point count differs from the stream's");
         return;

@@ -55,8 +55,8 @@ class CDualADC : public CNadixDevice {
     uint32_t _fiberFrames[16] = {};
     // Co-added channels of the current file, aligned like _data. Scan thread
     // only during a run.
-    alignas(64) double _highSum[kMaxPoints];
-    alignas(64) double _lowSum[kMaxPoints];
+    alignas(64) double _highSum[NADIXQ_MAX_POINTS];
+    alignas(64) double _lowSum[NADIXQ_MAX_POINTS];
     // Nonzero: the next merge recomputes its limits. Set at construction and
     // by each good CalScan on the host's thread, taken by PrepareData on the
     // scan thread.

@@ -78,7 +78,7 @@ int32_t CNadixDevice::GetImaxPos() {
 }
 
 // A window that fits the channel also fits the result array it is summed into.
-static_assert(kChannelSamples <= kMaxPoints);
+static_assert(kChannelSamples <= NADIXQ_MAX_POINTS);
 
 CNadixDevice::CoaddWindow CNadixDevice::CoaddWindowFor(int32_t requestedPoints) const {
     const int32_t count = std::clamp<int32_t>(requestedPoints, 0, kChannelSamples);

@@ -15,9 +15,6 @@ namespace nadixq {
 
 constexpr int32_t kErrorOpenFailed = 110;
 
-// Samples a board can hold in its result array.
-constexpr int kMaxPoints = 32768;
-
 // Samples before the centre burst at which every co-added window begins.
 constexpr int32_t kBurstLeadIn = 256;
 
@@ -67,7 +64,7 @@ class CNadixDevice {
     std::atomic<int32_t> _pts{0};
     // On a cache line of its own, so that the passes over it run on aligned
     // vectors.
-    alignas(64) double _data[kMaxPoints];
+    alignas(64) double _data[NADIXQ_MAX_POINTS];
     int32_t _boardType = -1;
     platform::Guid _interfaceGuid = {};
     uint16_t _auxState = 0;

@@ -263,7 +263,8 @@ void SingleADC::PrepareData(int32_t scansDone) {
     // infinities, so the sum is left as it is.
     if (scansDone <= 0) return;
     const double factor = 1.0 / scansDone;
-    const int64_t count = std::clamp<int64_t>(_pts.load(std::memory_order_relaxed), 0, kMaxPoints);
+    const int64_t count =
+        std::clamp<int64_t>(_pts.load(std::memory_order_relaxed), 0, NADIXQ_MAX_POINTS);
     for (int64_t i = 0; i < count; ++i) _data[i] *= factor;
 }
 

@@ -194,7 +194,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getData(double* data, int pts, double* t
         ScanThreadReader reader(State());
         CScanThread* scanThread = reader.Get();
         if (scanThread != nullptr && data != nullptr && timestamp != nullptr && pts >= 0 &&
-            pts <= nadixq::kFinestPointsAsSeen) {
+            pts <= NADIXQ_MAX_POINTS) {
             result = scanThread->getData(data, pts, timestamp);
         }
     }

@@ -81,6 +81,14 @@ typedef void* nadixq_handle;
 #define NADIXQ_DUAL_CALIBRATION_FAILED 0x20000012
 #define NADIXQ_DUAL_BOARD_MISMATCH 0x20000006
 
+/* Point counts. NADIXQ_MAX_POINTS is the most values a file may have, and the
+ * count by which the host names the finest setting: spectrometer_getPoints
+ * reports it, spectrometer_getData is called with it, spectrometer_setPoints
+ * takes it. A file of the finest setting holds NADIXQ_FINEST_POINTS values,
+ * the rest of the host's array is zero. */
+#define NADIXQ_MAX_POINTS 32768
+#define NADIXQ_FINEST_POINTS 30000
+
 /* Settings. Stored only; they reach the board at initialize and start. The
  * setters store plain values: call them from one thread at a time. Set during a
  * run, a value takes effect at the next start. The getters may be called from
