@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t openError = (flags & 2) != 0 ? input.U32() : 0;
     driver.SetOpenError(openError);
     const int32_t opened = device->Open();
-    NADIXQ_FUZZ_CHECK(opened == (openError == 0 ? 0 : nadixq::kErrorOpenFailed));
+    NADIXQ_FUZZ_CHECK(
+        opened == (openError == 0 ? 0 : static_cast<int32_t>(nadixq::platform::kErrorOpenFailed)));
     const nadixq::platform::Guid guid = device->_interfaceGuid;
 
     for (int step = 0; step < 48 && !input.Empty(); ++step) {

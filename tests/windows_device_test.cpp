@@ -76,7 +76,8 @@ TEST(WindowsDiscovery, EveryModelOpensThroughSetupDiAndReportsTheOpenFailure) {
         ASSERT_NE(device, nullptr) << model;
         // No in-process driver stands in front of the system on Windows.
         ASSERT_EQ(nadixq::RegisteredDriver(device->_interfaceGuid), nullptr) << model;
-        EXPECT_EQ(device->Open(), nadixq::kErrorOpenFailed) << model;
+        EXPECT_EQ(device->Open(), static_cast<int32_t>(nadixq::platform::kErrorOpenFailed))
+            << model;
         EXPECT_FALSE(device->IsOpen()) << model;
     }
 }

@@ -6,6 +6,7 @@
 #include "diagnostics/debug_trace.h"
 #include "diagnostics/log_file.h"
 #include "interface/nadixq.h"
+#include "platform/win32_errors.h"
 #include "spc/spc_date.h"
 
 namespace nadixq {
@@ -17,12 +18,13 @@ constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;  // 7899.0189
 
 // A write that came up short without a system error (E_FAIL).
 constexpr uint32_t kUnspecifiedFailure = 0x80004005u;
-// A file the stream cannot take (ERROR_INVALID_DATA).
-constexpr uint32_t kInvalidData = 0x8007000Du;
+// A file the stream cannot take.
+constexpr uint32_t kInvalidData =
+    static_cast<uint32_t>(platform::SystemErrorResult(platform::kErrorInvalidData));
 
 int32_t ErrorResult(uint32_t error) {
     if (error == 0) return 1;  // a failure must not read as success
-    return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+    return platform::SystemErrorResult(error);
 }
 
 SpcMainHeader EmptyRunHeader(int32_t points, uint32_t date) {

@@ -21,7 +21,7 @@ int32_t CNadixDevice::Open() {
     if (_verbose) TheLog().Write("CNadixDevice::Open: ERROR= %u", error);
     if (IsValidDeviceHandle(_handle)) CloseDevice(_handle);
     _handle = InvalidDeviceHandle();
-    return kErrorOpenFailed;
+    return static_cast<int32_t>(platform::kErrorOpenFailed);
 }
 
 int32_t CNadixDevice::Close() {

@@ -10,10 +10,9 @@
 #include "device/driver_records.h"
 #include "interface/nadixq.h"
 #include "platform/platform.h"
+#include "platform/win32_errors.h"
 
 namespace nadixq {
-
-constexpr int32_t kErrorOpenFailed = 110;
 
 // Samples before the centre burst at which every co-added window begins.
 constexpr int32_t kBurstLeadIn = 256;
@@ -26,7 +25,8 @@ class CNadixDevice {
     CNadixDevice(const CNadixDevice&) = delete;
     CNadixDevice& operator=(const CNadixDevice&) = delete;
 
-    // Opens member 0 of _interfaceGuid. 0, or 110 when it did not open.
+    // Opens member 0 of _interfaceGuid. 0, or ERROR_OPEN_FAILED (110) when it
+    // did not open.
     virtual int32_t Open();
     // Closes the handle if it is open. Always 0.
     virtual int32_t Close();

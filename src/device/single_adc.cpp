@@ -132,7 +132,7 @@ int32_t SingleADC::Initialize(int32_t pts, double gainMultiple) {
     }
     uint32_t error = platform::LastError();
     if (error == 0) error = 1;  // a failure must never read as success
-    return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+    return platform::SystemErrorResult(error);
 }
 
 int32_t SingleADC::CalScan() {
