@@ -11,7 +11,6 @@ namespace nadixq {
 
 // Set in `state` by the first store and never cleared.
 constexpr uint16_t SCAN_BUFFER_READY = 4;
-// A buffer holds NADIXQ_MAX_POINTS values; a store must be smaller than that.
 
 class CScanBuffer {
   public:
@@ -37,6 +36,7 @@ class CScanBuffer {
     uint16_t state = 1;
     int points = 0;
     double timestamp = 0.0;
+    // A store must be smaller than this.
     double data[NADIXQ_MAX_POINTS];
     platform::RecursiveLock lock;
 };
