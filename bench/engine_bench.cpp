@@ -62,7 +62,7 @@ class BenchDevice : public CNadixDevice {
     explicit BenchDevice(int32_t points) {
         _handle = reinterpret_cast<DeviceHandle>(uintptr_t{0x10});
         _pts.store(points);
-        for (int i = 0; i < kMaxPoints; ++i) _data[i] = 0.5 * (i % 1999) - 400.0;
+        for (int i = 0; i < NADIXQ_MAX_POINTS; ++i) _data[i] = 0.5 * (i % 1999) - 400.0;
     }
     int32_t Open() override { return 0; }
     int32_t Close() override { return 0; }
@@ -97,7 +97,7 @@ bool RunToEnd(CScanThread& scan, int scans, int files) {
 }
 
 void BM_GetData(benchmark::State& state) {
-    constexpr int kStored = kFinestPoints;  // 30000 values
+    constexpr int kStored = NADIXQ_FINEST_POINTS;  // 30000 values
     BenchDevice device(kStored);
     auto scan = std::make_unique<CScanThread>();
     scan->SetDevice(&device);
@@ -107,13 +107,13 @@ void BM_GetData(benchmark::State& state) {
     }
     LibraryState& library = State();
     library._scanThread = scan.get();  // as spectrometer_open leaves it
-    std::vector<double> out(kFinestPointsAsSeen);
+    std::vector<double> out(NADIXQ_MAX_POINTS);
     std::vector<uint8_t> from(kStored * sizeof(double), 1), to(kStored * sizeof(double));
     double stamp = 0.0;
     int failures = 0;
     TimePaired(
         state, NoPreparation,
-        [&] { failures += spectrometer_getData(out.data(), kFinestPointsAsSeen, &stamp); },
+        [&] { failures += spectrometer_getData(out.data(), NADIXQ_MAX_POINTS, &stamp); },
         [&] { std::memcpy(to.data(), from.data(), from.size()); });
     library._scanThread = nullptr;
     if (failures != 0) state.SkipWithError("getData failed");

@@ -24,18 +24,21 @@ using nadixq::fuzz::HostileDriver;
 
 namespace {
 
-constexpr uint32_t kNotImplemented = 0x80004001u;
-constexpr uint32_t kIoDevice = 0x8007045Du;
+constexpr uint32_t kNotImplemented = static_cast<uint32_t>(NADIXQ_NOT_IMPLEMENTED);
+constexpr uint32_t kIoDevice = static_cast<uint32_t>(NADIXQ_TRANSFER_FAILED);
 
 bool IsDual(int model) {
     return model == 3 || model == 4;
 }
 
 bool CalibrationResultOk(int model, uint32_t result) {
-    if (result == 0 || result == 1) return true;
-    if (IsDual(model)) return result == 0x20000012u || result == 0x20000006u;
-    return result == 0x80070005u || result == 0x80070006u || result == 0x80070007u ||
-           result == 0x80070008u || result == 0x80070009u || result == 0x80070012u;
+    const auto code = static_cast<int32_t>(result);
+    if (code == NADIXQ_OK || code == NADIXQ_REFUSED) return true;
+    if (IsDual(model))
+        return code == NADIXQ_DUAL_CALIBRATION_FAILED || code == NADIXQ_DUAL_BOARD_MISMATCH;
+    return code == NADIXQ_CALIBRATION_FAILED || code == NADIXQ_BOARD_MISMATCH ||
+           code == NADIXQ_CALIBRATION_ERROR_1 || code == NADIXQ_CALIBRATION_ERROR_2 ||
+           code == NADIXQ_CALIBRATION_ERROR_3 || code == NADIXQ_DRIVER_OUT_OF_DATE;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -60,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t openError = (flags & 2) != 0 ? input.U32() : 0;
     driver.SetOpenError(openError);
     const int32_t opened = device->Open();
-    NADIXQ_FUZZ_CHECK(opened == (openError == 0 ? 0 : nadixq::kErrorOpenFailed));
+    NADIXQ_FUZZ_CHECK(
+        opened == (openError == 0 ? 0 : static_cast<int32_t>(nadixq::platform::kErrorOpenFailed)));
     const nadixq::platform::Guid guid = device->_interfaceGuid;
 
     for (int step = 0; step < 48 && !input.Empty(); ++step) {
@@ -147,8 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         NADIXQ_FUZZ_CHECK(std::memcmp(&device->_interfaceGuid, &guid, sizeof guid) == 0);
         if (operation == 5) {
             const double* result = device->GetDataBuffer();
-            for (int i = 0; i < nadixq::kMaxPoints; ++i)
-                NADIXQ_FUZZ_CHECK(std::isfinite(result[i]));
+            for (int i = 0; i < NADIXQ_MAX_POINTS; ++i) NADIXQ_FUZZ_CHECK(std::isfinite(result[i]));
         }
     }
     device->Close();

@@ -15,7 +15,6 @@
 #include "fuzz_input.h"
 #include "processing/high_low_combiner.h"
 
-using nadixq::kCombinerCapacity;
 using nadixq::fuzz::FuzzInput;
 
 namespace {
@@ -56,7 +55,7 @@ Channels MakeChannels(FuzzInput& input, size_t count) {
 }
 
 void CheckState(const nadixq::HighLowCombiner& combiner, int32_t pts) {
-    const int32_t n = std::clamp<int32_t>(pts, 0, kCombinerCapacity);
+    const int32_t n = std::clamp<int32_t>(pts, 0, NADIXQ_MAX_POINTS);
     NADIXQ_FUZZ_CHECK(combiner.m1 >= 0 && combiner.m1 <= combiner.m2);
     NADIXQ_FUZZ_CHECK(combiner.m3 <= combiner.m4 && combiner.m4 <= n);
     for (int32_t i = 0; i < n; ++i) {
@@ -69,8 +68,8 @@ void CheckState(const nadixq::HighLowCombiner& combiner, int32_t pts) {
 // capacity, as a board's are).
 void Merge(nadixq::HighLowCombiner& combiner, FuzzInput& input) {
     int32_t pts = input.I32();
-    if (pts > 0) pts %= kCombinerCapacity + 2048;
-    const size_t count = static_cast<size_t>(std::clamp<int32_t>(pts, 0, kCombinerCapacity));
+    if (pts > 0) pts %= NADIXQ_MAX_POINTS + 2048;
+    const size_t count = static_cast<size_t>(std::clamp<int32_t>(pts, 0, NADIXQ_MAX_POINTS));
     Channels c = MakeChannels(input, count);
     const int32_t scans = input.I32();
     const int32_t findLimits = input.U8() & 1;

@@ -85,10 +85,10 @@ def _package_files():
     for folder, subfolders, names in os.walk(os.path.join(_ROOT, _PACKAGE)):
         subfolders[:] = sorted(name for name in subfolders if name != "__pycache__")
         # The web view's page and its plotting library are files of the
-        # package too.
+        # package too, and so is the table of the board results' texts.
         page = os.path.join(_PACKAGE, "web", "static") in folder
         found += [os.path.join(folder, name) for name in sorted(names)
-                  if name.endswith(".py") or name == "py.typed" or page]
+                  if name.endswith(".py") or name in ("py.typed", "board_results.txt") or page]
     return found
 
 

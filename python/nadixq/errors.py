@@ -25,8 +25,10 @@ from typing import Dict, Optional, Union
 
 class ErrorCode(enum.IntEnum):
     """The library's results with a meaning of their own, as unsigned 32-bit
-    values (HRESULTs), and FindZPD's -3. A NadixqError's `code` is one of
-    these where the number is known, a plain int otherwise."""
+    values (HRESULTs), and FindZPD's -3: the NADIXQ_ results of nadixq.h by
+    the same names, and two of the binding's (TIMEOUT, FILE_NOT_FOUND). A
+    NadixqError's `code` is one of these where the number is known, a plain
+    int otherwise."""
 
     OK = 0
     #: Refused: no device open, no run, a run still going, or no matching data.
@@ -44,6 +46,8 @@ class ErrorCode(enum.IntEnum):
     CALIBRATION_ERROR_1 = 0x80070007
     CALIBRATION_ERROR_2 = 0x80070008
     CALIBRATION_ERROR_3 = 0x80070009
+    #: Out of memory (E_OUTOFMEMORY): open, stream_to_disk.
+    OUT_OF_MEMORY = 0x8007000E
     #: The model number names no board class.
     NO_BOARD_CLASS = 0x80070011
     #: The board's driver is out of date.
@@ -67,18 +71,22 @@ NO_BOARD_CLASS = int(ErrorCode.NO_BOARD_CLASS)
 DEVICE_NOT_OPENED = int(ErrorCode.OPEN_FAILED)
 TRANSFER_FAILED = int(ErrorCode.TRANSFER_FAILED)
 
-_BOARD_RESULTS: Dict[int, str] = {
-    ErrorCode.NOT_IMPLEMENTED: "not supported by this board",
-    ErrorCode.TRANSFER_FAILED: "the board's driver request failed",
-    ErrorCode.CALIBRATION_FAILED: "the calibration failed",
-    ErrorCode.BOARD_MISMATCH: "board type mismatch: the driver runs a different board",
-    ErrorCode.DUAL_BOARD_MISMATCH: "board type mismatch: the driver runs a different board",
-    ErrorCode.CALIBRATION_ERROR_1: "the calibration failed with error 1",
-    ErrorCode.CALIBRATION_ERROR_2: "the calibration failed with error 2",
-    ErrorCode.CALIBRATION_ERROR_3: "the calibration failed with error 3",
-    ErrorCode.DRIVER_OUT_OF_DATE: "the board's driver is out of date",
-    ErrorCode.DUAL_CALIBRATION_FAILED: "the calibration failed",
-}
+
+def _read_board_results() -> Dict[int, str]:
+    """The texts of the board results that mean the same in every step, from
+    the table the acquisition command builds in too: one "NAME text" a line,
+    NAME an ErrorCode member."""
+    table: Dict[int, str] = {}
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "board_results.txt")
+    with open(path, encoding="utf-8") as lines:
+        for line in lines:
+            if line.strip() and not line.startswith("#"):
+                name, text = line.split(None, 1)
+                table[ErrorCode[name]] = text.strip()
+    return table
+
+
+_BOARD_RESULTS = _read_board_results()
 
 _STEP_NAMES = {
     "initialize": "initialize",
@@ -135,8 +143,12 @@ def describe(step: str, code: int, model: Optional[int] = None, path: Optional[s
             return "no board class for model %s" % model
         if code == ErrorCode.OPEN_FAILED:
             return "the board for model %s did not open: no device of its interface" % model
+        if code == ErrorCode.OUT_OF_MEMORY:
+            return "opening model %s failed: out of memory" % model
         return "opening model %s failed" % model
     if step == "stream":
+        if code == ErrorCode.OUT_OF_MEMORY:
+            return "cannot create the stream file %s: out of memory" % path
         if error:
             return "cannot create the stream file %s: %s" % (path, system_text(error))
         if code == ErrorCode.REFUSED:

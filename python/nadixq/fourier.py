@@ -49,6 +49,7 @@ import numpy
 import numpy.typing
 
 from . import apodization as _apodization
+from .instrument import FINEST_POINTS_ASKED, FINEST_POINTS_HELD
 from .processing import BASELINE_MEAN, baseline_correct_ifg, find_zpd, largest_near
 
 Array = numpy.typing.NDArray[numpy.float64]
@@ -62,8 +63,8 @@ FOLDING_WAVENUMBER = 7899.0189
 #: instrument and of the SPC files' X range: twice the folding wavenumber.
 SAMPLING_WAVENUMBER = 2.0 * FOLDING_WAVENUMBER
 #: The resolution (cm^-1) of the library's row for each point count.
-NOMINAL_RESOLUTIONS = {30000: 0.5, 32768: 0.5, 16384: 1.0, 8192: 2.0, 4096: 4.0, 2048: 8.0,
-                       1024: 16.0}
+NOMINAL_RESOLUTIONS = {FINEST_POINTS_HELD: 0.5, FINEST_POINTS_ASKED: 0.5, 16384: 1.0, 8192: 2.0,
+                       4096: 4.0, 2048: 8.0, 1024: 16.0}
 
 # Points on either side of the ZPD that the phase is measured from.
 PHASE_POINTS = 256

@@ -54,11 +54,12 @@ FINEST_RESOLUTION = 0.5
 #: The library's resolution rows: (row in cm^-1, points), finest first; a
 #: resolution runs as the first row it is not coarser than, and anything
 #: coarser than 16 cm^-1 as 512 points.
-RESOLUTION_ROWS = ((0.5, 30000), (1.0, 16384), (2.0, 8192), (4.0, 4096), (8.0, 2048),
-                   (16.0, 1024), (math.inf, 512))
-#: The point count that stands for the finest setting, and the points it holds.
+#: The point count that stands for the finest setting, and the points it
+#: holds: nadixq.h's NADIXQ_MAX_POINTS and NADIXQ_FINEST_POINTS.
 FINEST_POINTS_ASKED = 32768
 FINEST_POINTS_HELD = 30000
+RESOLUTION_ROWS = ((0.5, FINEST_POINTS_HELD), (1.0, 16384), (2.0, 8192), (4.0, 4096),
+                   (8.0, 2048), (16.0, 1024), (math.inf, 512))
 #: The most points the library stores in a file, other than the finest setting.
 MAX_POINTS = 32767
 #: Scans and files are 32-bit signed ints in the library.

@@ -203,7 +203,7 @@ class SimulatedRun(unittest.TestCase):
         path = os.path.join(tempfile.gettempdir(), "nadixq-no-such-folder", "run.spc")
         with self.assertRaises(nadixq.NadixqError) as caught:
             self.s.stream_to_disk(path)
-        self.assertEqual(caught.exception.code, 0x80070002)  # ENOENT
+        self.assertEqual(caught.exception.code, nadixq.ErrorCode.FILE_NOT_FOUND)
         self.assertEqual(caught.exception.system_error, 2)
         self.assertEqual(str(caught.exception), "cannot create the stream file %s: %s (0x80070002)"
                          % (path, os.strerror(2)))
@@ -224,12 +224,12 @@ class SimulatedRun(unittest.TestCase):
     def test_no_data_before_a_run_and_a_stop_that_stops_nothing(self):
         with self.assertRaises(nadixq.NadixqError) as caught:
             self.s.get_data()
-        self.assertEqual(caught.exception.code, 1)
+        self.assertEqual(caught.exception.code, nadixq.ErrorCode.REFUSED)
         self.assertEqual(str(caught.exception), "no finished file of 1024 points is ready (1)")
         with self.assertRaises(nadixq.NadixqError) as caught:
             missing = os.path.join(tempfile.gettempdir(), "nadixq-no-such-folder", "x.spc")
             next(self.s.acquire(stream=missing))
-        self.assertEqual(caught.exception.code, 0x80070002)
+        self.assertEqual(caught.exception.code, nadixq.ErrorCode.FILE_NOT_FOUND)
         self.assertEqual(self.s.wait_for_file(30.0), 0)  # no run: returns at once
         self.assertFalse(self.s.stop())
 
@@ -270,7 +270,7 @@ class Instrument(unittest.TestCase):
     def test_unknown_model_raises_with_its_code_and_message(self):
         with self.assertRaises(nadixq.NadixqError) as caught:
             nadixq.Spectrometer(7)
-        self.assertEqual(caught.exception.code, 0x80070011)
+        self.assertEqual(caught.exception.code, nadixq.ErrorCode.NO_BOARD_CLASS)
         self.assertEqual(caught.exception.step, "open")
         self.assertEqual(str(caught.exception), "no board class for model 7 (0x80070011)")
 
@@ -287,7 +287,7 @@ class Instrument(unittest.TestCase):
         with nadixq.Spectrometer(2) as s:
             with self.assertRaises(nadixq.NadixqError) as caught:
                 s.calibrate()
-        self.assertEqual(caught.exception.code, 0x80070009)
+        self.assertEqual(caught.exception.code, nadixq.ErrorCode.CALIBRATION_ERROR_3)
         self.assertEqual(str(caught.exception),
                          "calibration: the calibration failed with error 3 (0x80070009)")
 

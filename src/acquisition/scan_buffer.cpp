@@ -9,11 +9,11 @@
 namespace nadixq {
 
 CScanBuffer::CScanBuffer() {
-    std::fill(data, data + kScanBufferCapacity, 0.0);
+    std::fill(data, data + NADIXQ_MAX_POINTS, 0.0);
 }
 
 void CScanBuffer::Store(const double* values, int count, double storedAt) {
-    if (count < 0 || count >= kScanBufferCapacity || values == nullptr) return;
+    if (count < 0 || count >= NADIXQ_MAX_POINTS || values == nullptr) return;
     platform::LockGuard guard(lock);
     points = count;
     timestamp = storedAt;
@@ -22,10 +22,10 @@ void CScanBuffer::Store(const double* values, int count, double storedAt) {
 }
 
 int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
-    if (out == nullptr || timestampOut == nullptr || pts < 0 || pts > kFinestPointsAsSeen) return 1;
+    if (out == nullptr || timestampOut == nullptr || pts < 0 || pts > NADIXQ_MAX_POINTS) return 1;
     const int asked = pts;
     // The host asks for the finest setting as 32768; it holds 30000 values.
-    if (pts == kFinestPointsAsSeen) pts = kFinestPoints;
+    if (pts == NADIXQ_MAX_POINTS) pts = NADIXQ_FINEST_POINTS;
 
     // The host's memory is touched once per page before the lock is taken: an
     // array too short faults here, not under the lock, which a host that

@@ -4,14 +4,13 @@
 
 #include <cstdint>
 
+#include "interface/nadixq.h"
 #include "platform/platform.h"
 
 namespace nadixq {
 
 // Set in `state` by the first store and never cleared.
 constexpr uint16_t SCAN_BUFFER_READY = 4;
-// Values a buffer holds; a store must be smaller than this.
-constexpr int kScanBufferCapacity = 32768;
 
 class CScanBuffer {
   public:
@@ -37,7 +36,8 @@ class CScanBuffer {
     uint16_t state = 1;
     int points = 0;
     double timestamp = 0.0;
-    double data[kScanBufferCapacity];
+    // A store must be smaller than this.
+    double data[NADIXQ_MAX_POINTS];
     platform::RecursiveLock lock;
 };
 

@@ -5,6 +5,8 @@
 
 #include "diagnostics/debug_trace.h"
 #include "diagnostics/log_file.h"
+#include "interface/nadixq.h"
+#include "platform/win32_errors.h"
 #include "spc/spc_date.h"
 
 namespace nadixq {
@@ -14,15 +16,15 @@ namespace {
 // The X range written into every stream file, given by its exact bits.
 constexpr uint64_t kLastXBits = 0x40BEDB04D6A161E5ull;  // 7899.0189
 
-constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x8007000Eu);
 // A write that came up short without a system error (E_FAIL).
 constexpr uint32_t kUnspecifiedFailure = 0x80004005u;
-// A file the stream cannot take (ERROR_INVALID_DATA).
-constexpr uint32_t kInvalidData = 0x8007000Du;
+// A file the stream cannot take.
+constexpr uint32_t kInvalidData =
+    static_cast<uint32_t>(platform::SystemErrorResult(platform::kErrorInvalidData));
 
 int32_t ErrorResult(uint32_t error) {
     if (error == 0) return 1;  // a failure must not read as success
-    return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+    return platform::SystemErrorResult(error);
 }
 
 SpcMainHeader EmptyRunHeader(int32_t points, uint32_t date) {
@@ -53,11 +55,12 @@ int32_t CStreamFile::Open(const char* path, int32_t points) {
     if (_streamFile != nullptr) PatchAndClose();
     if (path == nullptr) return 1;
 
-    // Sized once for the largest point count: no allocation per file, and a
-    // point-count change during a run cannot overrun it.
+    // Sized once for the largest interferogram a board delivers: no
+    // allocation per file, and a point-count change during a run cannot
+    // overrun it.
     if (!_floatBuffer) {
-        _floatBuffer.reset(new (std::nothrow) float[kMaxPoints]);
-        if (!_floatBuffer) return kOutOfMemory;
+        _floatBuffer.reset(new (std::nothrow) float[NADIXQ_MAX_POINTS]);
+        if (!_floatBuffer) return NADIXQ_OUT_OF_MEMORY;
     }
 
     platform::SetLastError(0);
@@ -145,7 +148,7 @@ void CStreamFile::Append(const double* values, int32_t points, double timestamp,
     // Every subfile of an SPC file without X arrays has the header's point
     // count; a file of another size cannot be stored in it.
     const bool first = _subfiles == 0;
-    if (values == nullptr || points <= 0 || points > kMaxPoints ||
+    if (values == nullptr || points <= 0 || points > NADIXQ_MAX_POINTS ||
         (!first && static_cast<uint32_t>(points) != _header.fnpts)) {
         EndAfterFailure(0, "the file's point count differs from the stream's");
         return;

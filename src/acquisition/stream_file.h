@@ -18,10 +18,6 @@ namespace nadixq {
 
 class CStreamFile {
   public:
-    // The largest interferogram a board delivers; the conversion buffer is
-    // this size once, so no point count can write past it.
-    static constexpr int32_t kMaxPoints = 32768;
-
     CStreamFile();
     // Closes a file that is still open (with its count patched).
     ~CStreamFile();

@@ -4,12 +4,13 @@
 #include <new>
 
 #include "device/driver_records.h"
+#include "platform/win32_errors.h"
 
 namespace nadixq {
 namespace {
 
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorNoMoreItems = 259;
+using platform::kErrorInvalidHandle;
+using platform::kErrorNoMoreItems;
 
 struct Registration {
     platform::Guid interfaceClass;
@@ -103,7 +104,7 @@ DeviceHandle OpenDeviceInterface(const platform::Guid& interfaceClass, uint32_t 
     uint32_t status = 0;
     auto channel = std::unique_ptr<Channel>(new (std::nothrow) Channel);
     if (!channel) {
-        if (error != nullptr) *error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+        if (error != nullptr) *error = platform::kErrorNotEnoughMemory;
         return InvalidDeviceHandle();
     }
     if (IDriver* driver = RegisteredDriver(interfaceClass)) {
@@ -112,7 +113,9 @@ DeviceHandle OpenDeviceInterface(const platform::Guid& interfaceClass, uint32_t 
         if (!channel->session && status == 0) status = kErrorNoMoreItems;
     } else {
         channel->system = platform::OpenSystemDevice(interfaceClass, memberIndex, &status);
-        if (channel->system == platform::InvalidSystemDevice() && status == 0) status = 110;
+        if (channel->system == platform::InvalidSystemDevice() && status == 0) {
+            status = platform::kErrorOpenFailed;
+        }
     }
     // Only where nothing of the class is present: a board that is there but
     // fails to open keeps its error rather than being replaced unnoticed.

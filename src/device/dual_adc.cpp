@@ -74,7 +74,7 @@ int32_t CDualADC::CalScan() {
         // A driver too old to report the board type cannot calibrate this
         // library's boards either; say which of the two it is.
         if (info.board_type == 0) DebugTrace("Nadix DualADC::CalScan SE_DRIVER_OUTOFDATE\n");
-        return kDualCalibrationFailed;
+        return NADIXQ_DUAL_CALIBRATION_FAILED;
     }
 
     // The type is stored before it is tested, so a board is checked once per
@@ -84,7 +84,7 @@ int32_t CDualADC::CalScan() {
         _boardType = boardType;
         if (!AcceptsBoardType(boardType)) {
             DebugTrace("Nadix DualADC::CalScan SE_DRIVER_BOARD_MISMATCH\n");
-            return kDualBoardMismatch;
+            return NADIXQ_DUAL_BOARD_MISMATCH;
         }
     }
 
@@ -225,7 +225,7 @@ int32_t DualADC3::WriteFiber(const uint32_t frames[16], uint16_t* status) {
     uint16_t answer = 0;
     if (!DeviceControl(_handle, _codes.writeFiber, &request, sizeof request, &answer,
                        sizeof answer)) {
-        return kFiberRequestFailed;
+        return NADIXQ_TRANSFER_FAILED;
     }
     if (status != nullptr) *status = answer;
     return 0;
@@ -237,7 +237,7 @@ int32_t DualADC3::ReadFiber(uint32_t frames[16], uint16_t* status) {
     FiberReply reply;
     std::memset(&reply, 0, sizeof reply);
     if (!DeviceControl(_handle, _codes.readFiber, &nothing, sizeof nothing, &reply, sizeof reply)) {
-        return kFiberRequestFailed;
+        return NADIXQ_TRANSFER_FAILED;
     }
     if (status != nullptr) *status = reply.status;
     std::memcpy(frames, reinterpret_cast<const uint8_t*>(&reply) + offsetof(FiberReply, frames),

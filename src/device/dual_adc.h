@@ -19,12 +19,8 @@
 
 namespace nadixq {
 
-// Results of a dual board's calibration.
-constexpr int32_t kDualCalibrationFailed = 0x20000012;
-constexpr int32_t kDualBoardMismatch = 0x20000006;
-// ERROR_IO_DEVICE as an HRESULT: a fiber request failed.
-constexpr int32_t kFiberRequestFailed = static_cast<int32_t>(0x8007045Du);
-// E_POINTER: the host handed no frame array.
+// E_POINTER: the host handed no frame array. The exports refuse a null frame
+// before it gets here, so no host sees it.
 constexpr int32_t kNullPointerResult = static_cast<int32_t>(0x80004003u);
 
 class CDualADC : public CNadixDevice {
@@ -59,8 +55,8 @@ class CDualADC : public CNadixDevice {
     uint32_t _fiberFrames[16] = {};
     // Co-added channels of the current file, aligned like _data. Scan thread
     // only during a run.
-    alignas(64) double _highSum[kMaxPoints];
-    alignas(64) double _lowSum[kMaxPoints];
+    alignas(64) double _highSum[NADIXQ_MAX_POINTS];
+    alignas(64) double _lowSum[NADIXQ_MAX_POINTS];
     // Nonzero: the next merge recomputes its limits. Set at construction and
     // by each good CalScan on the host's thread, taken by PrepareData on the
     // scan thread.
@@ -110,7 +106,7 @@ class DualADC3 final : public CDualADCModel<DualADC3> {
 };
 
 // Model 4: interface B, board type 12 only, 2 capabilities. No fiber link:
-// the fiber calls are CNadixDevice's refusal (E_NOTIMPL_RESULT), which leaves
+// the fiber calls are CNadixDevice's refusal (NADIXQ_NOT_IMPLEMENTED), which leaves
 // the frame cache alone.
 class DualADC4 final : public CDualADCModel<DualADC4> {
   public:

@@ -21,7 +21,7 @@ int32_t CNadixDevice::Open() {
     if (_verbose) TheLog().Write("CNadixDevice::Open: ERROR= %u", error);
     if (IsValidDeviceHandle(_handle)) CloseDevice(_handle);
     _handle = InvalidDeviceHandle();
-    return kErrorOpenFailed;
+    return static_cast<int32_t>(platform::kErrorOpenFailed);
 }
 
 int32_t CNadixDevice::Close() {
@@ -32,19 +32,19 @@ int32_t CNadixDevice::Close() {
 }
 
 int32_t CNadixDevice::WriteFiber(const uint32_t*, uint16_t*) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 int32_t CNadixDevice::ReadFiber(uint32_t*, uint16_t*) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 int32_t CNadixDevice::GetFiberFrame(uint32_t*, int32_t) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 int32_t CNadixDevice::WriteAux(uint16_t, uint16_t, uint16_t*) {
-    return E_NOTIMPL_RESULT;
+    return NADIXQ_NOT_IMPLEMENTED;
 }
 
 bool CNadixDevice::SendAuxWord(uint32_t code, const char* family, uint16_t data, uint16_t mask,
@@ -78,7 +78,7 @@ int32_t CNadixDevice::GetImaxPos() {
 }
 
 // A window that fits the channel also fits the result array it is summed into.
-static_assert(kChannelSamples <= kMaxPoints);
+static_assert(kChannelSamples <= NADIXQ_MAX_POINTS);
 
 CNadixDevice::CoaddWindow CNadixDevice::CoaddWindowFor(int32_t requestedPoints) const {
     const int32_t count = std::clamp<int32_t>(requestedPoints, 0, kChannelSamples);

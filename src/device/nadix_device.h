@@ -8,15 +8,11 @@
 
 #include "device/driver_channel.h"
 #include "device/driver_records.h"
+#include "interface/nadixq.h"
 #include "platform/platform.h"
+#include "platform/win32_errors.h"
 
 namespace nadixq {
-
-constexpr int32_t E_NOTIMPL_RESULT = static_cast<int32_t>(0x80004001u);
-constexpr int32_t kErrorOpenFailed = 110;
-
-// Samples a board can hold in its result array.
-constexpr int kMaxPoints = 32768;
 
 // Samples before the centre burst at which every co-added window begins.
 constexpr int32_t kBurstLeadIn = 256;
@@ -29,7 +25,8 @@ class CNadixDevice {
     CNadixDevice(const CNadixDevice&) = delete;
     CNadixDevice& operator=(const CNadixDevice&) = delete;
 
-    // Opens member 0 of _interfaceGuid. 0, or 110 when it did not open.
+    // Opens member 0 of _interfaceGuid. 0, or ERROR_OPEN_FAILED (110) when it
+    // did not open.
     virtual int32_t Open();
     // Closes the handle if it is open. Always 0.
     virtual int32_t Close();
@@ -67,7 +64,7 @@ class CNadixDevice {
     std::atomic<int32_t> _pts{0};
     // On a cache line of its own, so that the passes over it run on aligned
     // vectors.
-    alignas(64) double _data[kMaxPoints];
+    alignas(64) double _data[NADIXQ_MAX_POINTS];
     int32_t _boardType = -1;
     platform::Guid _interfaceGuid = {};
     uint16_t _auxState = 0;

@@ -132,7 +132,7 @@ int32_t SingleADC::Initialize(int32_t pts, double gainMultiple) {
     }
     uint32_t error = platform::LastError();
     if (error == 0) error = 1;  // a failure must never read as success
-    return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+    return platform::SystemErrorResult(error);
 }
 
 int32_t SingleADC::CalScan() {
@@ -144,7 +144,7 @@ int32_t SingleADC::CalScan() {
     std::memset(&reply, 0, sizeof reply);
     if (!DeviceControl(_handle, _variant.codes.calScan, &parms, sizeof parms, &reply,
                        CalReplySize(_variant.calForm))) {
-        return kSingleCalRequestFailed;
+        return NADIXQ_CALIBRATION_FAILED;
     }
 
     const bool hasBoardType = _variant.calForm == SingleCalForm::kLong60;
@@ -153,16 +153,16 @@ int32_t SingleADC::CalScan() {
         DumpCalInfo(info);
         // A driver too old to report the board type reports its failures in
         // a way this library cannot trust either.
-        if (hasBoardType && info.board_type == 0) return kSingleCalDriverOutOfDate;
+        if (hasBoardType && info.board_type == 0) return NADIXQ_DRIVER_OUT_OF_DATE;
         switch (info.errorvalue) {
             case 1:
-                return kSingleCalError1;
+                return NADIXQ_CALIBRATION_ERROR_1;
             case 2:
-                return kSingleCalError2;
+                return NADIXQ_CALIBRATION_ERROR_2;
             case 3:
-                return kSingleCalError3;
+                return NADIXQ_CALIBRATION_ERROR_3;
             default:
-                return kSingleCalRequestFailed;
+                return NADIXQ_CALIBRATION_FAILED;
         }
     }
 
@@ -171,7 +171,7 @@ int32_t SingleADC::CalScan() {
     // the reported type, so later calibrations pass.
     if (hasBoardType && _boardType == -1 && info.board_type <= 13) {
         _boardType = info.board_type;
-        if (_boardType != _variant.requiredBoardType) return kSingleCalBoardMismatch;
+        if (_boardType != _variant.requiredBoardType) return NADIXQ_BOARD_MISMATCH;
     }
     _imaxPos.store(info.imax_pos, std::memory_order_relaxed);
     return 0;
@@ -192,7 +192,7 @@ int32_t SingleADC::GetIFG(int32_t* status) {
     if (status == nullptr) status = &unusedStatus;
     *status = static_cast<int32_t>(I_ERROR);
     // Without a transfer buffer there is nothing the driver could fill.
-    if (!_istate) return kSingleTransferFailed;
+    if (!_istate) return NADIXQ_TRANSFER_FAILED;
 
     if (!DeviceControl(_handle, _variant.codes.getIfg, nullptr, 0, _istate.get(),
                        sizeof(SingleTransfer))) {
@@ -200,7 +200,7 @@ int32_t SingleADC::GetIFG(int32_t* status) {
         const uint32_t lastError = platform::LastError();
         TheLog().Write("singleADC.GetIFG: error: DeviceIoControl returned False");
         DumpTransfer(lastError);
-        return kSingleTransferFailed;
+        return NADIXQ_TRANSFER_FAILED;
     }
 
     const uint32_t complete = _istate->header.ifg_complete;
@@ -214,7 +214,7 @@ int32_t SingleADC::GetIFG(int32_t* status) {
         const uint32_t lastError = platform::LastError();
         TheLog().Write("singleADC.GetIFG: error");
         DumpTransfer(lastError);
-        return kSingleTransferFailed;
+        return NADIXQ_TRANSFER_FAILED;
     }
     return 0;  // not finished yet: the scan thread polls again
 }
@@ -263,14 +263,15 @@ void SingleADC::PrepareData(int32_t scansDone) {
     // infinities, so the sum is left as it is.
     if (scansDone <= 0) return;
     const double factor = 1.0 / scansDone;
-    const int64_t count = std::clamp<int64_t>(_pts.load(std::memory_order_relaxed), 0, kMaxPoints);
+    const int64_t count =
+        std::clamp<int64_t>(_pts.load(std::memory_order_relaxed), 0, NADIXQ_MAX_POINTS);
     for (int64_t i = 0; i < count; ++i) _data[i] *= factor;
 }
 
 int32_t SingleADC::WriteAux(uint16_t data, uint16_t mask, uint16_t* reply) {
     return SendAuxWord(_variant.codes.writeAux, "SingleAdc", data, mask, reply)
                ? 0
-               : kSingleTransferFailed;
+               : NADIXQ_TRANSFER_FAILED;
 }
 
 CNadixDevice* CreateSingleADC1() {

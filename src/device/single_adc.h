@@ -12,15 +12,6 @@
 
 namespace nadixq {
 
-// Results of the single boards, in the HRESULT form of the Win32 codes.
-constexpr int32_t kSingleTransferFailed = static_cast<int32_t>(0x8007045Du);
-constexpr int32_t kSingleCalRequestFailed = static_cast<int32_t>(0x80070005u);
-constexpr int32_t kSingleCalBoardMismatch = static_cast<int32_t>(0x80070006u);
-constexpr int32_t kSingleCalError1 = static_cast<int32_t>(0x80070007u);
-constexpr int32_t kSingleCalError2 = static_cast<int32_t>(0x80070008u);
-constexpr int32_t kSingleCalError3 = static_cast<int32_t>(0x80070009u);
-constexpr int32_t kSingleCalDriverOutOfDate = static_cast<int32_t>(0x80070012u);
-
 // The calibration record a driver interface returns to a single board.
 enum class SingleCalForm {
     kLong60,   // calInfo60: 32-bit errorvalue, board_type at offset 56

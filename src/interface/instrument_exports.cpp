@@ -18,10 +18,6 @@ using nadixq::State;
 
 namespace {
 
-constexpr int32_t kNoBoardClass = static_cast<int32_t>(0x80070011u);     // ERROR_INVALID_DRIVE
-constexpr int32_t kDeviceNotOpened = static_cast<int32_t>(0x8007006Eu);  // ERROR_OPEN_FAILED
-constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x80070008u);      // ERROR_NOT_ENOUGH_MEMORY
-
 // True while the scan thread is acquiring: the board's point count and
 // centre-burst index are then read on that thread and must not change. A run
 // that has delivered its last file is waited for instead.
@@ -60,19 +56,19 @@ NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
     if (state._device != nullptr) spectrometer_close();
 
     state._device = nadixq::CreateDevice(id);
-    if (state._device == nullptr) return kNoBoardClass;
+    if (state._device == nullptr) return NADIXQ_NO_BOARD_CLASS;
 
     int32_t result = state._device->Open();
     DebugTrace("nadixq Open returned %d (0x%X)", result, static_cast<unsigned>(result));
     if (result != 0) {
         // The device stays attached, so that close still closes and frees it.
-        DebugTrace("nadixq spectrometer_open returns %d (0x%X)", kDeviceNotOpened,
-                   static_cast<unsigned>(kDeviceNotOpened));
-        return kDeviceNotOpened;
+        DebugTrace("nadixq spectrometer_open returns %d (0x%X)", NADIXQ_OPEN_FAILED,
+                   static_cast<unsigned>(NADIXQ_OPEN_FAILED));
+        return NADIXQ_OPEN_FAILED;
     }
 
     auto* scanThread = new (std::nothrow) CScanThread();
-    if (scanThread == nullptr) return kOutOfMemory;
+    if (scanThread == nullptr) return NADIXQ_OUT_OF_MEMORY;
     scanThread->SetDevice(state._device);
     state._scanThread.store(scanThread);
     state._status.store(nadixq::STATUS_READY);
@@ -198,7 +194,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getData(double* data, int pts, double* t
         ScanThreadReader reader(State());
         CScanThread* scanThread = reader.Get();
         if (scanThread != nullptr && data != nullptr && timestamp != nullptr && pts >= 0 &&
-            pts <= nadixq::kFinestPointsAsSeen) {
+            pts <= NADIXQ_MAX_POINTS) {
             result = scanThread->getData(data, pts, timestamp);
         }
     }

@@ -10,14 +10,15 @@ LibraryState& State() {
 }
 
 int PointsForResolution(double resolution) {
-    if (std::isnan(resolution)) return kFinestPoints;  // quietly: a NaN would trap at the first >
+    if (std::isnan(resolution))
+        return NADIXQ_FINEST_POINTS;  // quietly: a NaN would trap at the first >
     if (resolution > 16) return 512;
     if (resolution > 8) return 1024;
     if (resolution > 4) return 2048;
     if (resolution > 2) return 4096;
     if (resolution > 1) return 8192;
     if (resolution > 0.5) return 16384;
-    return kFinestPoints;
+    return NADIXQ_FINEST_POINTS;
 }
 
 }  // namespace nadixq

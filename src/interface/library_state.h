@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "interface/nadixq.h"
 #include "interface/reader_gate.h"
 
 namespace nadixq {
@@ -15,11 +16,6 @@ class CScanThread;
 constexpr int32_t STATUS_UNOPENED = 1;
 constexpr int32_t STATUS_READY = 4;
 constexpr int32_t STATUS_ACQUIRING = 64;
-
-// The host's name for the finest setting: 30000 points are reported and
-// requested as 32768.
-constexpr int kFinestPoints = 30000;
-constexpr int kFinestPointsAsSeen = 32768;
 
 struct LibraryState {
     // Settings, written and read by the host's threads only.

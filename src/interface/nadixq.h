@@ -6,9 +6,10 @@
  * handles, fetch each file's averaged interferogram, stop and close. Every
  * function returns at once; the run itself goes on on a worker thread.
  *
- * Results: 0 is success, 1 a refusal (no instrument, no run, no matching data);
- * system failures come as HRESULT values (0x8007xxxx) and board results are
- * passed through unchanged.
+ * Results: NADIXQ_OK (0) is success, NADIXQ_REFUSED (1) a refusal (no
+ * instrument, no run, no matching data); system failures come as HRESULT
+ * values (0x8007xxxx) and board results are passed through unchanged. The
+ * named ones are listed below the status values.
  *
  * Event handles: on Windows, Win32 event handles; on Linux, eventfd file
  * descriptors passed as the handle value (each signal adds 1). A null handle
@@ -48,6 +49,45 @@ typedef void* nadixq_handle;
 #define NADIXQ_STATUS_UNOPENED 1
 #define NADIXQ_STATUS_READY 4
 #define NADIXQ_STATUS_ACQUIRING 64
+
+/* Results, as the functions return them (int). The same number may mean
+ * different things from different calls: the comment of each function says
+ * which of these it returns and when. */
+#define NADIXQ_OK 0
+#define NADIXQ_REFUSED 1
+/* FindZPD: no single zero crossing between the burst's extremes. */
+#define NADIXQ_NO_ZPD (-3)
+/* The board has no such link (spectrometer_writeFiber, _readFiber). */
+#define NADIXQ_NOT_IMPLEMENTED ((int)0x80004001u)
+/* System failures: HRESULTs of the 0x8007xxxx family, the system's error
+ * number in the low 16 bits (a Win32 error on Windows, the C library's errno
+ * on Linux). The named ones the library makes itself. */
+#define NADIXQ_IS_SYSTEM_ERROR(result) ((0xFFFF0000u & (unsigned)(result)) == 0x80070000u)
+#define NADIXQ_SYSTEM_ERROR(result) (0xFFFFu & (unsigned)(result))
+/* Out of memory (E_OUTOFMEMORY): spectrometer_open, spectrometer_streamToDisk. */
+#define NADIXQ_OUT_OF_MEMORY ((int)0x8007000Eu)
+#define NADIXQ_NO_BOARD_CLASS ((int)0x80070011u)
+#define NADIXQ_OPEN_FAILED ((int)0x8007006Eu)
+/* A driver request of the board (a transfer, a fiber frame) failed. */
+#define NADIXQ_TRANSFER_FAILED ((int)0x8007045Du)
+/* Calibration results of the single boards (models 1, 2, 5). */
+#define NADIXQ_CALIBRATION_FAILED ((int)0x80070005u)
+#define NADIXQ_BOARD_MISMATCH ((int)0x80070006u)
+#define NADIXQ_CALIBRATION_ERROR_1 ((int)0x80070007u)
+#define NADIXQ_CALIBRATION_ERROR_2 ((int)0x80070008u)
+#define NADIXQ_CALIBRATION_ERROR_3 ((int)0x80070009u)
+#define NADIXQ_DRIVER_OUT_OF_DATE ((int)0x80070012u)
+/* Calibration results of the dual boards (models 3, 4). */
+#define NADIXQ_DUAL_CALIBRATION_FAILED 0x20000012
+#define NADIXQ_DUAL_BOARD_MISMATCH 0x20000006
+
+/* Point counts. NADIXQ_MAX_POINTS is the most values a file may have, and the
+ * count by which the host names the finest setting: spectrometer_getPoints
+ * reports it, spectrometer_getData is called with it, spectrometer_setPoints
+ * takes it. A file of the finest setting holds NADIXQ_FINEST_POINTS values,
+ * the rest of the host's array is zero. */
+#define NADIXQ_MAX_POINTS 32768
+#define NADIXQ_FINEST_POINTS 30000
 
 /* Settings. Stored only; they reach the board at initialize and start. The
  * setters store plain values: call them from one thread at a time. Set during a
@@ -101,8 +141,9 @@ NADIXQ_API int NADIXQ_CALL spectrometer_execute(int command);
  * instrument: one host thread at a time, never two at once. */
 
 /* Opens the board of model `id` (1 to 5), closing an open one first (a run is
- * stopped within 5.5 s). 0; 0x80070011 no board class for `id`; 0x8007006E the
- * board did not open; 0x80070008 out of memory. */
+ * stopped within 5.5 s). 0; NADIXQ_NO_BOARD_CLASS (0x80070011) no board class
+ * for `id`; NADIXQ_OPEN_FAILED (0x8007006E) the board did not open;
+ * NADIXQ_OUT_OF_MEMORY (0x8007000E) out of memory. */
 NADIXQ_API int NADIXQ_CALL spectrometer_open(int id);
 /* Stops a run (within 5.5 s), patches and closes a stream file, closes and
  * frees the board. Returns 1, also when nothing was open. */
@@ -145,13 +186,14 @@ NADIXQ_API int NADIXQ_CALL spectrometer_streamToDisk(const char* path);
  * without an instrument it does nothing and returns 0. */
 
 /* Sends a frame over the fiber link (model 3). 0; 1 for a null frame;
- * 0x8007045D the request failed; 0x80004001 the board has no fiber link. */
+ * NADIXQ_TRANSFER_FAILED (0x8007045D) the request failed;
+ * NADIXQ_NOT_IMPLEMENTED (0x80004001) the board has no fiber link. */
 NADIXQ_API int NADIXQ_CALL spectrometer_writeFiber(unsigned int* frame);
 /* Reads a frame from the fiber link into `frame`; results as writeFiber. */
 NADIXQ_API int NADIXQ_CALL spectrometer_readFiber(unsigned int* frame);
 /* Sets the auxiliary output lines in `mask` to those of `data`; the others keep
- * what earlier calls set. 0; the request failed: 0x8007045D (models 1, 2, 5),
- * 1 (models 3, 4). */
+ * what earlier calls set. 0; the request failed: NADIXQ_TRANSFER_FAILED
+ * (0x8007045D, models 1, 2, 5), 1 (models 3, 4). */
 NADIXQ_API int NADIXQ_CALL spectrometer_writeAux(unsigned short data, unsigned short mask);
 
 #ifdef __cplusplus
@@ -161,7 +203,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_writeAux(unsigned short data, unsigned s
  * They keep no state: any thread, at any time, also during a run. */
 
 /* Index of the zero path difference in ifg[start..end], or -3 when there is
- * none; a hint from 207 to 305 narrows the window to hint +/- 30. Reads only. */
+ * none (NADIXQ_NO_ZPD); a hint from 207 to 305 narrows the window to hint +/- 30. Reads only. */
 NADIXQ_API int NADIXQ_CALL FindZPD(double* ifg, int pts, int hint, int start, int end);
 /* Removes the mean (mode != 0) or the line through the means of both ends
  * (mode 0, at least 32 points) in place. 1; 0 with the array untouched. */

@@ -37,13 +37,13 @@ NADIXQ_API int NADIXQ_CALL spectrometer_setPoints(int points) {
     // 32768 is how the host names the finest setting everywhere else (the
     // points it is reported as, the count getData takes for it); a board run
     // of 32768 points would give files that no buffer can store.
-    State()._points = points == nadixq::kFinestPointsAsSeen ? nadixq::kFinestPoints : points;
+    State()._points = points == NADIXQ_MAX_POINTS ? NADIXQ_FINEST_POINTS : points;
     return points;
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_getPoints(void) {
     int points = State()._points;
-    return points == nadixq::kFinestPoints ? nadixq::kFinestPointsAsSeen : points;
+    return points == NADIXQ_FINEST_POINTS ? NADIXQ_MAX_POINTS : points;
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_setScans(int scans) {

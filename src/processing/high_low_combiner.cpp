@@ -183,7 +183,7 @@ void HighLowCombiner::CombineHighLow(double* high, const double* low, double* ou
     if (verbose) {
         TheLog().Write("KORAVEL: DualADC::CombineHighLow: pts= %d; scount= %d\n", pts, scount);
     }
-    if (pts > kCombinerCapacity) pts = kCombinerCapacity;
+    if (pts > NADIXQ_MAX_POINTS) pts = NADIXQ_MAX_POINTS;
     if (pts < 0) pts = 0;
     const double cl = scount * kClipLevelPerScan;
 

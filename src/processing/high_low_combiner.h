@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "interface/nadixq.h"
+
 namespace nadixq {
 
 // Clip threshold of one scan: a co-added high-gain value beyond
@@ -24,9 +26,6 @@ constexpr double kClipLevelPerScan = 20000.0;
 constexpr int32_t kTransitionLength = 64;
 // Unclipped points kept between the last good sample and the clipped region.
 constexpr int32_t kClipGuard = 2;
-// Capacity of the weight table and of every channel array.
-constexpr int32_t kCombinerCapacity = 32768;
-
 // Finds the clipped region of `ifg` (n points): m2 is the first and m3 one
 // past the last clipped index, each widened by the guard; m1 starts the
 // rising ramp and m4 ends the falling ramp, `tl` points away where the ends
@@ -82,7 +81,7 @@ class HighLowCombiner {
     int32_t m4 = 0;
     // Point count of the last recomputation; 0 before the first one.
     int32_t _limitsPoints = 0;
-    double _blendWeights[kCombinerCapacity] = {};
+    double _blendWeights[NADIXQ_MAX_POINTS] = {};
 };
 
 }  // namespace nadixq

@@ -2,11 +2,13 @@
 // swings through zero between its largest and its smallest sample.
 #pragma once
 
+#include "interface/nadixq.h"
+
 namespace nadixq {
 
 // The one result for every failed search. Callers cannot tell the kinds of
 // failure apart, on purpose: the host only ever asks "was there a ZPD?".
-constexpr int kZpdNotFound = -3;
+constexpr int kZpdNotFound = NADIXQ_NO_ZPD;
 
 // A hint is trusted only inside this range (the centre burst of the boards
 // sits near index 256); it then narrows the search to +/- kZpdHintReach.

@@ -36,7 +36,7 @@ std::unique_ptr<IDriverSession> CSimDriver::Open(const platform::Guid& interface
         return nullptr;
     }
     std::unique_ptr<IDriverSession> session(new (std::nothrow) CSimSession(interfaceA));
-    if (error != nullptr) *error = session ? 0 : 8;  // ERROR_NOT_ENOUGH_MEMORY
+    if (error != nullptr) *error = session ? 0 : platform::kErrorNotEnoughMemory;
     return session;
 }
 

@@ -7,16 +7,19 @@
 
 #include <cstdint>
 
+#include "platform/win32_errors.h"
 #include "sim/nadixq_sim.h"
 #include "sim/sim_board_state.h"
 
 namespace nadixq::sim {
 
-// Win32 errors the board answers with.
-constexpr uint32_t kErrorInvalidFunction = 1;       // a code the interface does not have
-constexpr uint32_t kErrorInvalidParameter = 87;     // request record too short
-constexpr uint32_t kErrorInsufficientBuffer = 122;  // reply buffer too short
-constexpr uint32_t kErrorNoMoreItems = 259;         // no device at that index
+// Win32 errors the board answers with: a code the interface does not have, a
+// request record too short, a reply buffer too short, no device at that
+// index, and the unplugged board.
+using platform::kErrorInsufficientBuffer;
+using platform::kErrorInvalidFunction;
+using platform::kErrorInvalidParameter;
+using platform::kErrorNoMoreItems;
 constexpr uint32_t kErrorNotConnected = NADIXQ_SIM_ERROR_NOT_CONNECTED;
 
 // Each calibration finds the burst within this many samples of the nominal

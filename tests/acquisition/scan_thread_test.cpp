@@ -193,23 +193,23 @@ TEST_F(ScanThreadTest, GetDataWithAnotherPointCountZeroesAndFails) {
 }
 
 TEST_F(ScanThreadTest, FinestSettingIsAskedForAs32768) {
-    device->_pts.store(kFinestPoints);
+    device->_pts.store(NADIXQ_FINEST_POINTS);
     RunToEnd(1, 1);
-    std::vector<double> out(kFinestPointsAsSeen, 7.0);
+    std::vector<double> out(NADIXQ_MAX_POINTS, 7.0);
     double stamp = 0.0;
-    ASSERT_EQ(scan->getData(out.data(), kFinestPointsAsSeen, &stamp), 0);
+    ASSERT_EQ(scan->getData(out.data(), NADIXQ_MAX_POINTS, &stamp), 0);
     EXPECT_EQ(out[0], 1000.0);
-    EXPECT_EQ(out[kFinestPoints - 1], 1000.0 + kFinestPoints - 1);
-    EXPECT_EQ(std::count(out.begin() + kFinestPoints, out.end(), 0.0), 2768);
+    EXPECT_EQ(out[NADIXQ_FINEST_POINTS - 1], 1000.0 + NADIXQ_FINEST_POINTS - 1);
+    EXPECT_EQ(std::count(out.begin() + NADIXQ_FINEST_POINTS, out.end(), 0.0), 2768);
 }
 
 TEST_F(ScanThreadTest, FileTooLargeForABufferIsNotStored) {
-    device->_pts.store(kScanBufferCapacity);
+    device->_pts.store(NADIXQ_MAX_POINTS);
     RunToEnd(1, 1);
     EXPECT_EQ(scan->ReadyScanBufferIndex(), 0);  // moves all the same
-    std::vector<double> out(kFinestPointsAsSeen, 7.0);
+    std::vector<double> out(NADIXQ_MAX_POINTS, 7.0);
     double stamp = 0.0;
-    EXPECT_EQ(scan->getData(out.data(), kFinestPointsAsSeen, &stamp), 1);
+    EXPECT_EQ(scan->getData(out.data(), NADIXQ_MAX_POINTS, &stamp), 1);
     EXPECT_TRUE(capture.Contains("nadixq getData()::FAILED: state= 1; points= 0; pts= 30000"));
 }
 

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "interface/nadixq.h"
 #include "platform/platform.h"
 #include "spc/spc_date.h"
 #include "stream_file_fixture.h"
@@ -149,9 +150,9 @@ TEST_F(StreamFileTest, PointCountChangeEndsStreamingWithAReadableFile) {
     CStreamFile stream;
     ASSERT_EQ(stream.Open(path.c_str(), 16), 0);
     const std::vector<double> small = Interferogram(16, 0);
-    const std::vector<double> large = Interferogram(CStreamFile::kMaxPoints, 1);
+    const std::vector<double> large = Interferogram(NADIXQ_MAX_POINTS, 1);
     stream.Append(small.data(), 16, kRunStartMs, 0);
-    stream.Append(large.data(), CStreamFile::kMaxPoints, kRunStartMs + 10, 1);
+    stream.Append(large.data(), NADIXQ_MAX_POINTS, kRunStartMs + 10, 1);
     EXPECT_FALSE(stream.IsOpen());
     stream.Append(small.data(), 16, kRunStartMs + 20, 2);  // ignored once closed
 
@@ -165,7 +166,7 @@ TEST_F(StreamFileTest, OversizedFirstFileIsRefusedWithoutOverrun) {
     const std::string path = "oversized.spc";
     CStreamFile stream;
     ASSERT_EQ(stream.Open(path.c_str(), 16), 0);
-    const std::vector<double> huge(CStreamFile::kMaxPoints + 100, 1.0);
+    const std::vector<double> huge(NADIXQ_MAX_POINTS + 100, 1.0);
     stream.Append(huge.data(), static_cast<int32_t>(huge.size()), kRunStartMs, 0);
     EXPECT_FALSE(stream.IsOpen());
     const SpcFile file = MustRead(path);

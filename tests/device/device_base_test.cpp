@@ -67,7 +67,7 @@ TEST(DeviceFactory, SingleModelsGetTheirClassInterfaceAndCapabilities) {
         EXPECT_EQ(device->_verbose, 0);
         const double* data = device->GetDataBuffer();
         EXPECT_EQ(data, device->_data);
-        for (int i = 0; i < nadixq::kMaxPoints; i += 997) ASSERT_EQ(data[i], 0.0);
+        for (int i = 0; i < NADIXQ_MAX_POINTS; i += 997) ASSERT_EQ(data[i], 0.0);
     }
     EXPECT_NE(dynamic_cast<nadixq::SingleADC1*>(Make(1).get()), nullptr);
     EXPECT_NE(dynamic_cast<nadixq::SingleADC2*>(Make(2).get()), nullptr);
@@ -149,9 +149,9 @@ TEST(NadixDevice, SingleBoardsRefuseTheFiberLinkWithoutTouchingTheStatus) {
         ASSERT_EQ(device->Open(), 0);
         uint32_t frames[16] = {};
         uint16_t status = 0xABCD;
-        EXPECT_EQ(device->WriteFiber(frames, &status), nadixq::E_NOTIMPL_RESULT);
-        EXPECT_EQ(device->ReadFiber(frames, &status), nadixq::E_NOTIMPL_RESULT);
-        EXPECT_EQ(device->GetFiberFrame(frames, 0), nadixq::E_NOTIMPL_RESULT);
+        EXPECT_EQ(device->WriteFiber(frames, &status), NADIXQ_NOT_IMPLEMENTED);
+        EXPECT_EQ(device->ReadFiber(frames, &status), NADIXQ_NOT_IMPLEMENTED);
+        EXPECT_EQ(device->GetFiberFrame(frames, 0), NADIXQ_NOT_IMPLEMENTED);
         EXPECT_EQ(status, 0xABCD);
         device->Close();
     }

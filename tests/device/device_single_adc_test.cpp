@@ -172,10 +172,9 @@ TEST_P(SingleAdcModels, CalibrationErrorValuesMapToTheirResults) {
         int16_t errorvalue;
         int32_t result;
     };
-    for (auto c :
-         {Case{1, static_cast<int32_t>(0x80070007u)}, Case{2, static_cast<int32_t>(0x80070008u)},
-          Case{3, static_cast<int32_t>(0x80070009u)}, Case{4, static_cast<int32_t>(0x80070005u)},
-          Case{-1, static_cast<int32_t>(0x80070005u)}}) {
+    for (auto c : {Case{1, NADIXQ_CALIBRATION_ERROR_1}, Case{2, NADIXQ_CALIBRATION_ERROR_2},
+                   Case{3, NADIXQ_CALIBRATION_ERROR_3}, Case{4, NADIXQ_CALIBRATION_FAILED},
+                   Case{-1, NADIXQ_CALIBRATION_FAILED}}) {
         SCOPED_TRACE(c.errorvalue);
         const uint32_t wide = static_cast<uint32_t>(static_cast<int32_t>(c.errorvalue));
         board.driver.Queue(GetParam().codes.calScan,
@@ -184,7 +183,7 @@ TEST_P(SingleAdcModels, CalibrationErrorValuesMapToTheirResults) {
         EXPECT_EQ(board.device->GetImaxPos(), 700);  // a failure keeps the old burst
     }
     board.driver.Queue(GetParam().codes.calScan, Reply::Failure(31));
-    EXPECT_EQ(board.device->CalScan(), static_cast<int32_t>(0x80070005u));
+    EXPECT_EQ(board.device->CalScan(), NADIXQ_CALIBRATION_FAILED);
     EXPECT_EQ(board.device->GetImaxPos(), 700);
 }
 
@@ -192,7 +191,8 @@ TEST_P(SingleAdcModels, FailedCalibrationFromAnOldDriver) {
     Board board(GetParam());
     board.driver.Queue(GetParam().codes.calScan,
                        GetParam().calSize == 56 ? Cal56(2, 5) : Cal60(2, 5, 0));
-    const auto expected = static_cast<int32_t>(GetParam().id == 5 ? 0x80070008u : 0x80070012u);
+    const int32_t expected =
+        GetParam().id == 5 ? NADIXQ_CALIBRATION_ERROR_2 : NADIXQ_DRIVER_OUT_OF_DATE;
     EXPECT_EQ(board.device->CalScan(), expected);
     EXPECT_EQ(board.device->_boardType, -1);
     EXPECT_EQ(board.device->GetImaxPos(), 0);
@@ -208,7 +208,7 @@ TEST_P(SingleAdcModels, DriverThatFillsNothingIsAGoodCalibrationOfBoardTypeZero)
         EXPECT_EQ(board.device->GetImaxPos(), 0);
         EXPECT_EQ(board.device->_boardType, -1);
     } else {
-        EXPECT_EQ(result, static_cast<int32_t>(0x80070006u));
+        EXPECT_EQ(result, NADIXQ_BOARD_MISMATCH);
         EXPECT_EQ(board.device->_boardType, 0);
         EXPECT_EQ(board.device->GetImaxPos(), 1234);
     }
@@ -262,7 +262,7 @@ TEST_P(SingleAdcModels, CapabilitiesAndAuxStateAccessors) {
 TEST(SingleAdcCalScan, BoardTypeIsCheckedOnceAndKeptOnMismatch) {
     Board board(kModel1);
     board.driver.Queue(0x22202C, Cal60(0, 300, 11));
-    EXPECT_EQ(board.device->CalScan(), static_cast<int32_t>(0x80070006u));
+    EXPECT_EQ(board.device->CalScan(), NADIXQ_BOARD_MISMATCH);
     EXPECT_EQ(board.device->_boardType, 11);
     EXPECT_EQ(board.device->GetImaxPos(), 0);
     board.driver.Queue(0x22202C, Cal60(0, 300, 11));
@@ -289,7 +289,7 @@ TEST(SingleAdcCalScan, TypesAboveThirteenAreNotStored) {
     EXPECT_EQ(board.device->CalScan(), 0);
     EXPECT_EQ(board.device->_boardType, -1);
     board.driver.Queue(0x222014, Cal60(0, 10, 9));  // model 1's type: mismatch for 2
-    EXPECT_EQ(board.device->CalScan(), static_cast<int32_t>(0x80070006u));
+    EXPECT_EQ(board.device->CalScan(), NADIXQ_BOARD_MISMATCH);
     board.driver.Queue(0x222014, Cal60(0, 10, 13));
     EXPECT_EQ(board.device->CalScan(), 0);
 }
@@ -335,7 +335,7 @@ TEST(SingleAdcCalScan, FailedCalibrationDumpsTheRecord) {
     info.board_type = 9;
     board.driver.Queue(0x22202C, Reply::Of(info));
     LogTail log;
-    EXPECT_EQ(board.device->CalScan(), static_cast<int32_t>(0x80070008u));
+    EXPECT_EQ(board.device->CalScan(), NADIXQ_CALIBRATION_ERROR_2);
 
     Lines expected = {"calInfo.errorvalue= 2",
                       "calInfo.calParms.time= 4000000000",
@@ -358,7 +358,7 @@ TEST(SingleAdcCalScan, ShortRecordPrintsANegativeErrorWidened) {
     Board board(kModel5);
     board.driver.Queue(0x222014, Cal56(-2, 5));
     LogTail log;
-    EXPECT_EQ(board.device->CalScan(), static_cast<int32_t>(0x80070005u));
+    EXPECT_EQ(board.device->CalScan(), NADIXQ_CALIBRATION_FAILED);
     Lines lines = log.Lines();
     ASSERT_EQ(lines.size(), 25u);
     EXPECT_EQ(lines[0], "calInfo.errorvalue= 4294967294");
@@ -454,7 +454,7 @@ TEST(SingleAdcGetIFG, ErrorStateDumpsHeaderAndTheEightSamplesAroundTheBurst) {
     // An I_ERROR transfer succeeded: the dump shows what an earlier call left.
     nadixq::platform::SetLastError(87);
     int32_t status = 0;
-    EXPECT_EQ(board.device->GetIFG(&status), static_cast<int32_t>(0x8007045Du));
+    EXPECT_EQ(board.device->GetIFG(&status), NADIXQ_TRANSFER_FAILED);
     EXPECT_EQ(status, 4);
     Lines expected = {"singleADC.GetIFG: error"};
     for (auto& line : HeaderDump("87", 4)) expected.push_back(line);
@@ -470,7 +470,7 @@ TEST(SingleAdcGetIFG, FailedRequestDumpsWhatThePreviousTransferLeft) {
     ASSERT_EQ(board.Transfer(MarkedTransfer(2), &status), 0);
     LogTail log;
     status = 0;
-    EXPECT_EQ(board.Transfer(Reply::Failure(1117), &status), static_cast<int32_t>(0x8007045Du));
+    EXPECT_EQ(board.Transfer(Reply::Failure(1117), &status), NADIXQ_TRANSFER_FAILED);
     EXPECT_EQ(status, 4);
     Lines expected = {"singleADC.GetIFG: error: DeviceIoControl returned False"};
     for (auto& line : HeaderDump("1117", 2)) expected.push_back(line);
@@ -491,7 +491,7 @@ TEST(SingleAdcGetIFG, DumpPrintsOnlySamplesThatExist) {
         board.device->_imaxPos = c.imaxPos;
         LogTail log;
         int32_t status = 0;
-        EXPECT_EQ(board.Transfer(MarkedTransfer(4), &status), static_cast<int32_t>(0x8007045Du));
+        EXPECT_EQ(board.Transfer(MarkedTransfer(4), &status), NADIXQ_TRANSFER_FAILED);
         Lines lines = log.Lines();
         ASSERT_GE(lines.size(), 15u);
         Lines samples(lines.begin() + 15, lines.end());
@@ -527,7 +527,7 @@ TEST(SingleAdcGetIFG, MissingTransferBufferIsAFailedTransfer) {
     ASSERT_EQ(board->Initialize(100, 1.0), 0);
     driver.ClearRequests();
     int32_t status = 0;
-    EXPECT_EQ(board->GetIFG(&status), static_cast<int32_t>(0x8007045Du));
+    EXPECT_EQ(board->GetIFG(&status), NADIXQ_TRANSFER_FAILED);
     EXPECT_EQ(status, 4);
     EXPECT_TRUE(driver.Requests().empty());
     EXPECT_EQ(board->GetRawIFG(0), nullptr);
@@ -650,14 +650,14 @@ TEST(SingleAdcWriteAux, FailureKeepsTheNewStateForTheNextCall) {
     Board board(kModel5);
     board.driver.Queue(0x222018, Reply::Failure(31));
     uint16_t reply = 0x5555;
-    EXPECT_EQ(board.device->WriteAux(0xFF00, 0xFF00, &reply), static_cast<int32_t>(0x8007045Du));
+    EXPECT_EQ(board.device->WriteAux(0xFF00, 0xFF00, &reply), NADIXQ_TRANSFER_FAILED);
     EXPECT_EQ(reply, 0x5555);
     EXPECT_EQ(board.device->GetAuxState(0), 0xFF00);
     EXPECT_EQ(board.device->WriteAux(0x0001, 0x0001, nullptr), 0);
     EXPECT_EQ(board.driver.RequestsWith(0x222018).back().in, (std::vector<uint8_t>{0x01, 0xFF}));
     // Closed: the request cannot succeed, yet the state still moves.
     board.device->Close();
-    EXPECT_EQ(board.device->WriteAux(0x0000, 0xFFFF, nullptr), static_cast<int32_t>(0x8007045Du));
+    EXPECT_EQ(board.device->WriteAux(0x0000, 0xFFFF, nullptr), NADIXQ_TRANSFER_FAILED);
     EXPECT_EQ(board.device->GetAuxState(0), 0);
 }
 

@@ -29,10 +29,10 @@ using nadixq::test::TraceCapture;
 using Reply = ScriptedDriver::Reply;
 
 constexpr int kSamples = nadixq::kChannelSamples;
-constexpr int32_t kMismatch = 0x20000006;
-constexpr int32_t kCalFailed = 0x20000012;
-constexpr int32_t kFiberFailed = static_cast<int32_t>(0x8007045Du);
-constexpr int32_t kNotImpl = static_cast<int32_t>(0x80004001u);
+constexpr int32_t kMismatch = NADIXQ_DUAL_BOARD_MISMATCH;
+constexpr int32_t kCalFailed = NADIXQ_DUAL_CALIBRATION_FAILED;
+constexpr int32_t kFiberFailed = NADIXQ_TRANSFER_FAILED;
+constexpr int32_t kNotImpl = NADIXQ_NOT_IMPLEMENTED;
 
 // The codes written out as numbers, so that a slip in the named constants
 // shows here too.
@@ -533,7 +533,7 @@ TEST(DualBoardFiber, Model3WritesAndReadsFrames) {
     EXPECT_EQ(status, 0x0101);
     EXPECT_EQ(board->GetFiberFrame(cached, 0), 0);
     EXPECT_EQ(std::memcmp(cached, read, sizeof cached), 0);
-    EXPECT_EQ(board->WriteFiber(nullptr, &status), static_cast<int32_t>(0x80004003u));
+    EXPECT_EQ(board->WriteFiber(nullptr, &status), nadixq::kNullPointerResult);
     board->Close();
 }
 

@@ -74,7 +74,7 @@ TEST_F(FaultMatrix, UnpluggedMidFileEndsTheRunAndTheBoardStaysAway) {
     ExpectCoaddSignals(first + signals, kFiles);
     EXPECT_EQ(spectrometer_getFileProgress(), kFiles);
     ExpectLastFileWithScansServed();
-    EXPECT_EQ(spectrometer_open(kModel), static_cast<int>(0x8007006Eu));
+    EXPECT_EQ(spectrometer_open(kModel), NADIXQ_OPEN_FAILED);
     ExpectUsableAfterCloseAndOpen();  // plugged in again
 }
 
@@ -84,23 +84,23 @@ TEST_F(FaultMatrix, EveryCalibrationFailureIsReportedAndLeavesTheBoardUsable) {
         uint32_t failRequest;  // a calibration request that fails, or 0
         int errorvalue;
         int boardType;  // pinned board type, or adaptive
-        uint32_t result;
+        int result;
     };
     constexpr int kAdaptive = NADIXQ_SIM_ADAPTIVE_BOARD_TYPE;
     const Case cases[] = {
-        {1, IOCTL_A_CALSCAN, 0, kAdaptive, 0x80070005u},  // the request fails
-        {1, 0, 1, kAdaptive, 0x80070007u},
-        {1, 0, 2, kAdaptive, 0x80070008u},
-        {1, 0, 3, kAdaptive, 0x80070009u},
-        {1, 0, 7, kAdaptive, 0x80070005u},
-        {1, 0, 2, 0, 0x80070012u},   // an old driver
-        {1, 0, 0, 11, 0x80070006u},  // another board
-        {5, IOCTL_B_CALSCAN, 0, kAdaptive, 0x80070005u},
-        {5, 0, 2, 0, 0x80070008u},
-        {3, IOCTL_A_CALSCAN, 0, kAdaptive, 1u},
-        {3, 0, 1, kAdaptive, 0x20000012u},
-        {3, 0, 1, 0, 0x20000012u},
-        {4, 0, 0, 11, 0x20000006u},
+        {1, IOCTL_A_CALSCAN, 0, kAdaptive, NADIXQ_CALIBRATION_FAILED},  // the request fails
+        {1, 0, 1, kAdaptive, NADIXQ_CALIBRATION_ERROR_1},
+        {1, 0, 2, kAdaptive, NADIXQ_CALIBRATION_ERROR_2},
+        {1, 0, 3, kAdaptive, NADIXQ_CALIBRATION_ERROR_3},
+        {1, 0, 7, kAdaptive, NADIXQ_CALIBRATION_FAILED},
+        {1, 0, 2, 0, NADIXQ_DRIVER_OUT_OF_DATE},  // an old driver
+        {1, 0, 0, 11, NADIXQ_BOARD_MISMATCH},     // another board
+        {5, IOCTL_B_CALSCAN, 0, kAdaptive, NADIXQ_CALIBRATION_FAILED},
+        {5, 0, 2, 0, NADIXQ_CALIBRATION_ERROR_2},
+        {3, IOCTL_A_CALSCAN, 0, kAdaptive, NADIXQ_REFUSED},
+        {3, 0, 1, kAdaptive, NADIXQ_DUAL_CALIBRATION_FAILED},
+        {3, 0, 1, 0, NADIXQ_DUAL_CALIBRATION_FAILED},
+        {4, 0, 0, 11, NADIXQ_DUAL_BOARD_MISMATCH},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -110,7 +110,7 @@ TEST_F(FaultMatrix, EveryCalibrationFailureIsReportedAndLeavesTheBoardUsable) {
         if (c.failRequest != 0) nadixq_sim_fail_request(c.failRequest, 0, 31, 1);
         nadixq_sim_set_calibration_error(c.errorvalue);
         nadixq_sim_set_board_type(c.boardType);
-        EXPECT_EQ(static_cast<uint32_t>(spectrometer_calibrationScan()), c.result);
+        EXPECT_EQ(spectrometer_calibrationScan(), c.result);
         EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_READY);
 
         // The same board calibrates and acquires once the fault is gone.

@@ -23,9 +23,6 @@ namespace {
 
 using test::EngineFakeDevice;
 
-constexpr int kNoBoardClass = static_cast<int>(0x80070011u);
-constexpr int kDeviceNotOpened = static_cast<int>(0x8007006Eu);
-
 class InstrumentExportsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -87,7 +84,7 @@ TEST_F(InstrumentExportsTest, WithNothingOpenEveryCallRefusesOrDoesNothing) {
 
 TEST_F(InstrumentExportsTest, UnknownModelsLeaveNoDevice) {
     for (int id : {0, 6, -1}) {
-        EXPECT_EQ(spectrometer_open(id), kNoBoardClass) << id;
+        EXPECT_EQ(spectrometer_open(id), NADIXQ_NO_BOARD_CLASS) << id;
         EXPECT_EQ(State()._device, nullptr);
         EXPECT_EQ(State()._scanThread, nullptr);
     }
@@ -114,7 +111,7 @@ TEST_F(InstrumentExportsTest, FailedOpenKeepsTheDeviceForClose) {
     test::ScriptedDriver driver;
     driver.SetOpenError(2);
     State()._status.store(STATUS_UNOPENED);
-    EXPECT_EQ(spectrometer_open(1), kDeviceNotOpened);
+    EXPECT_EQ(spectrometer_open(1), NADIXQ_OPEN_FAILED);
     EXPECT_NE(State()._device, nullptr);
     EXPECT_EQ(State()._scanThread, nullptr);
     EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_UNOPENED);

@@ -242,31 +242,31 @@ TEST_F(SimAcquisition, UnpluggedBoardEndsTheRunAndNoLongerOpens) {
     nadixq_sim_unplug();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_TRUE(trace.Contains("nadixq scanThread:GET_IFG returned FALSE"));
-    EXPECT_EQ(spectrometer_open(5), static_cast<int>(0x8007006Eu));
+    EXPECT_EQ(spectrometer_open(5), NADIXQ_OPEN_FAILED);
 }
 
 TEST_F(SimAcquisition, CalibrationResultsFollowTheBoardControls) {
     nadixq_sim_set_calibration_error(1);
     ASSERT_EQ(spectrometer_open(1), 0);
-    EXPECT_EQ(static_cast<unsigned>(spectrometer_calibrationScan()), 0x80070007u);
+    EXPECT_EQ(spectrometer_calibrationScan(), NADIXQ_CALIBRATION_ERROR_1);
     ASSERT_EQ(spectrometer_open(3), 0);
-    EXPECT_EQ(static_cast<unsigned>(spectrometer_calibrationScan()), 0x20000012u);
+    EXPECT_EQ(spectrometer_calibrationScan(), NADIXQ_DUAL_CALIBRATION_FAILED);
 
     nadixq_sim_set_calibration_error(0);
     nadixq_sim_set_board_type(11);
     ASSERT_EQ(spectrometer_open(1), 0);
-    EXPECT_EQ(static_cast<unsigned>(spectrometer_calibrationScan()), 0x80070006u);
+    EXPECT_EQ(spectrometer_calibrationScan(), NADIXQ_BOARD_MISMATCH);
     ASSERT_EQ(spectrometer_open(3), 0);
     EXPECT_EQ(spectrometer_calibrationScan(), 0);  // 11 is one of model 3's types
     ASSERT_EQ(spectrometer_open(4), 0);
-    EXPECT_EQ(static_cast<unsigned>(spectrometer_calibrationScan()), 0x20000006u);
+    EXPECT_EQ(spectrometer_calibrationScan(), NADIXQ_DUAL_BOARD_MISMATCH);
 
     nadixq_sim_set_board_type(0);
     nadixq_sim_set_calibration_error(3);
     ASSERT_EQ(spectrometer_open(2), 0);
-    EXPECT_EQ(static_cast<unsigned>(spectrometer_calibrationScan()), 0x80070012u);
+    EXPECT_EQ(spectrometer_calibrationScan(), NADIXQ_DRIVER_OUT_OF_DATE);
     ASSERT_EQ(spectrometer_open(5), 0);
-    EXPECT_EQ(static_cast<unsigned>(spectrometer_calibrationScan()), 0x80070009u);
+    EXPECT_EQ(spectrometer_calibrationScan(), NADIXQ_CALIBRATION_ERROR_3);
 }
 
 TEST_F(SimAcquisition, AuxLinesAndFiberLinkReachTheBoard) {

@@ -119,7 +119,7 @@ TEST_F(SimHost, FaultControlsEndTheRunAsAFailingBoardWould) {
 
     // Unplugged, the board no longer opens; plugged back in, it does.
     nadixq_sim_unplug();
-    EXPECT_EQ(spectrometer_open(1), static_cast<int>(0x8007006E));
+    EXPECT_EQ(spectrometer_open(1), NADIXQ_OPEN_FAILED);
     nadixq_sim_reset();
     EXPECT_EQ(spectrometer_open(1), 0);
 }

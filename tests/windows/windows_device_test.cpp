@@ -76,7 +76,8 @@ TEST(WindowsDiscovery, EveryModelOpensThroughSetupDiAndReportsTheOpenFailure) {
         ASSERT_NE(device, nullptr) << model;
         // No in-process driver stands in front of the system on Windows.
         ASSERT_EQ(nadixq::RegisteredDriver(device->_interfaceGuid), nullptr) << model;
-        EXPECT_EQ(device->Open(), nadixq::kErrorOpenFailed) << model;
+        EXPECT_EQ(device->Open(), static_cast<int32_t>(nadixq::platform::kErrorOpenFailed))
+            << model;
         EXPECT_FALSE(device->IsOpen()) << model;
     }
 }
@@ -84,11 +85,11 @@ TEST(WindowsDiscovery, EveryModelOpensThroughSetupDiAndReportsTheOpenFailure) {
 TEST(WindowsDiscovery, SpectrometerOpenOfEachModelReturns0x8007006E) {
     nadixq::test::TraceCapture trace;
     for (int model = 1; model <= 5; ++model) {
-        EXPECT_EQ(static_cast<uint32_t>(spectrometer_open(model)), 0x8007006Eu) << model;
+        EXPECT_EQ(spectrometer_open(model), NADIXQ_OPEN_FAILED) << model;
         EXPECT_EQ(spectrometer_getStatus(), NADIXQ_STATUS_UNOPENED) << model;
     }
     EXPECT_TRUE(trace.Contains("nadixq open(id = 5)"));
-    EXPECT_EQ(static_cast<uint32_t>(spectrometer_open(6)), 0x80070011u);
+    EXPECT_EQ(spectrometer_open(6), NADIXQ_NO_BOARD_CLASS);
     spectrometer_close();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "interface/nadixq.h"
 #include "system_text.h"
 
 namespace acquire {
@@ -19,40 +20,21 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-bool IsSystemError(uint32_t code) {
-    return (code & 0xFFFF0000u) == 0x80070000u;
-}
+// Descriptions of the board results that mean the same in every step, from
+// the table the Python binding reads as well.
+struct BoardResultText {
+    int code;
+    const char* text;
+};
+constexpr BoardResultText kBoardResults[] = {
+#include "board_results.inc"
+};
 
-// The system error inside a 0x8007xxxx result.
-uint32_t SystemError(uint32_t code) {
-    return code & 0xFFFFu;
-}
-
-// Descriptions of the board results that mean the same in every step.
-const char* BoardResult(uint32_t code) {
-    switch (code) {
-        case 0x80004001u:
-            return "not supported by this board";
-        case 0x8007045Du:
-            return "the board's driver request failed";
-        case 0x80070005u:
-            return "the calibration failed";
-        case 0x80070006u:
-        case 0x20000006u:
-            return "board type mismatch: the driver runs a different board";
-        case 0x80070007u:
-            return "the calibration failed with error 1";
-        case 0x80070008u:
-            return "the calibration failed with error 2";
-        case 0x80070009u:
-            return "the calibration failed with error 3";
-        case 0x80070012u:
-            return "the board's driver is out of date";
-        case 0x20000012u:
-            return "the calibration failed";
-        default:
-            return nullptr;
+const char* BoardResult(int code) {
+    for (const BoardResultText& entry : kBoardResults) {
+        if (entry.code == code) return entry.text;
     }
+    return nullptr;
 }
 
 }  // namespace
@@ -64,25 +46,31 @@ std::string CodeText(int result) {
 }
 
 std::string DescribeResult(Step step, int result, int model, const std::string& path) {
-    const auto code = static_cast<uint32_t>(result);
     const std::string codeText = " (" + CodeText(result) + ")";
     switch (step) {
         case Step::kOpen:
-            if (code == 0x80070011u) return Format("no board class for model %d", model) + codeText;
-            if (code == 0x8007006Eu) {
+            if (result == NADIXQ_NO_BOARD_CLASS)
+                return Format("no board class for model %d", model) + codeText;
+            if (result == NADIXQ_OPEN_FAILED) {
                 return Format("the board for model %d did not open: no device of its interface",
                               model) +
                        codeText;
             }
+            if (result == NADIXQ_OUT_OF_MEMORY) {
+                return Format("opening model %d failed: out of memory", model) + codeText;
+            }
             return Format("opening model %d failed", model) + codeText;
         case Step::kStream:
-            if (IsSystemError(code) && SystemError(code) != 0) {
-                const std::string text = FileErrorText(SystemError(code));
+            if (result == NADIXQ_OUT_OF_MEMORY) {
+                return "cannot create the stream file " + path + ": out of memory" + codeText;
+            }
+            if (NADIXQ_IS_SYSTEM_ERROR(result) && NADIXQ_SYSTEM_ERROR(result) != 0) {
+                const std::string text = FileErrorText(NADIXQ_SYSTEM_ERROR(result));
                 if (!text.empty()) {
                     return "cannot create the stream file " + path + ": " + text + codeText;
                 }
             }
-            if (code == 1) return "the streamed run did not start" + codeText;
+            if (result == NADIXQ_REFUSED) return "the streamed run did not start" + codeText;
             return "cannot create the stream file " + path + codeText;
         default:
             break;
@@ -109,15 +97,16 @@ std::string DescribeResult(Step step, int result, int model, const std::string& 
             stepName = "request";
             break;
     }
-    if (const char* text = BoardResult(code)) return Format("%s: %s", stepName, text) + codeText;
-    if (code == 1) {
+    if (const char* text = BoardResult(result)) return Format("%s: %s", stepName, text) + codeText;
+    if (result == NADIXQ_REFUSED) {
         if (step == Step::kStart) return "the run did not start" + codeText;
         return Format("%s refused, or its driver request failed", stepName) + codeText;
     }
-    if (IsSystemError(code)) {
-        const std::string text = DriverErrorText(SystemError(code));
+    if (NADIXQ_IS_SYSTEM_ERROR(result)) {
+        const std::string text = DriverErrorText(NADIXQ_SYSTEM_ERROR(result));
         if (!text.empty()) return Format("%s failed: ", stepName) + text + codeText;
-        return Format("%s failed with system error %u", stepName, SystemError(code)) + codeText;
+        return Format("%s failed with system error %u", stepName, NADIXQ_SYSTEM_ERROR(result)) +
+               codeText;
     }
     return Format("%s failed", stepName) + codeText;
 }

@@ -32,7 +32,7 @@ from .run import Run
 
 # The longest interferogram (the finest setting's 30000 points, reported as
 # 32768) and the longest spectrum of it (zero filled twice).
-MAX_POINTS = 32768
+MAX_POINTS = instrument.FINEST_POINTS_ASKED
 MAX_SPECTRUM = 2 * MAX_POINTS + 1
 
 T = TypeVar("T")

@@ -3,12 +3,9 @@
 // instrument, a test's scripted driver) are found by the device layer's
 // registry before it asks here.
 #include "platform/platform.h"
+#include "platform/win32_errors.h"
 
 namespace nadixq::platform {
-namespace {
-constexpr uint32_t kErrorNoMoreItems = 259;
-constexpr uint32_t kErrorInvalidHandle = 6;
-}  // namespace
 
 SystemDevice OpenSystemDevice(const Guid&, uint32_t, uint32_t* error) {
     if (error != nullptr) *error = kErrorNoMoreItems;
