@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "diagnostics/debug_trace.h"
-#include "interface/library_state.h"
 
 namespace nadixq {
 

@@ -12,6 +12,10 @@ namespace nadixq {
 constexpr uint16_t SCAN_BUFFER_READY = 4;
 // Values a buffer holds; a store must be smaller than this.
 constexpr int kScanBufferCapacity = 32768;
+// The host's name for the finest setting: 30000 points are reported and
+// requested as 32768.
+constexpr int kFinestPoints = 30000;
+constexpr int kFinestPointsAsSeen = 32768;
 
 class CScanBuffer {
   public:
