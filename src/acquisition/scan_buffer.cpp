@@ -72,11 +72,6 @@ double CScanBuffer::Timestamp() {
     return timestamp;
 }
 
-uint16_t CScanBuffer::Flags() {
-    platform::LockGuard guard(lock);
-    return state;
-}
-
 int CScanBuffer::Points() {
     platform::LockGuard guard(lock);
     return points;

@@ -95,6 +95,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getFileProgress(void) {
     return Counters().filesComplete.load(std::memory_order_relaxed);
 }
 
+// Kept for the host interface (hosts call it); nothing in the library calls it.
 NADIXQ_API int NADIXQ_CALL spectrometer_execute(int) {
     return 0;
 }
