@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/run_counters.h"
 #include "acquisition/scan_thread.h"
 #include "acquisition/stream_file.h"
 #include "device/driver_records.h"
@@ -286,7 +287,7 @@ void BM_ScanToHostEvent(benchmark::State& state) {
         ScheduledBoard board;
         auto scan = std::make_unique<CScanThread>();
         scan->SetDevice(&board);
-        State().scanCompleteEvent.store(event.Value());
+        Counters().scanCompleteEvent.store(event.Value());
         board.Plan(Clock::now());
         scan->SetCounts(ScheduledBoard::kScans, 1);
         std::vector<double> latencies;
@@ -297,7 +298,7 @@ void BM_ScanToHostEvent(benchmark::State& state) {
             }
         }
         scan->Stop();
-        State().scanCompleteEvent.store(0);
+        Counters().scanCompleteEvent.store(0);
         if (latencies.size() != ScheduledBoard::kScans) {
             state.SkipWithError("signals missing");
             return;

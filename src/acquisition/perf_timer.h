@@ -33,8 +33,6 @@ class CPerfTimer {
     // True when the platform has a usable counter (at least 2 ticks a second).
     static bool IsAvailable();
     static int64_t Frequency() { return s_frequency.load(std::memory_order_relaxed); }
-    // Minus the ticks of a Start immediately followed by Stop (0 or less).
-    static int64_t Overhead() { return s_overhead.load(std::memory_order_relaxed); }
 
   private:
     static void InitialiseClassValues(CPerfTimer& calibrator);
@@ -46,6 +44,7 @@ class CPerfTimer {
     // Written once, during the first construction in the process (under a
     // once-flag); read by every timer afterwards.
     static std::atomic<int64_t> s_frequency;
+    // Minus the ticks of a Start immediately followed by Stop (0 or less).
     static std::atomic<int64_t> s_overhead;
 };
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "diagnostics/debug_trace.h"
-#include "interface/library_state.h"
 
 namespace nadixq {
 
@@ -71,11 +70,6 @@ int CScanBuffer::Read(double* out, int pts, double* timestampOut) {
 double CScanBuffer::Timestamp() {
     platform::LockGuard guard(lock);
     return timestamp;
-}
-
-uint16_t CScanBuffer::Flags() {
-    platform::LockGuard guard(lock);
-    return state;
 }
 
 int CScanBuffer::Points() {

@@ -29,7 +29,6 @@ class CScanBuffer {
     int Read(double* out, int pts, double* timestampOut);
     // The stored time stamp (0.0 before the first store).
     double Timestamp();
-    uint16_t Flags();
     int Points();
 
   private:

@@ -1,9 +1,9 @@
 #include "acquisition/scan_thread.h"
 
+#include "acquisition/run_counters.h"
 #include "device/driver_records.h"
 #include "device/nadix_device.h"
 #include "diagnostics/debug_trace.h"
-#include "interface/library_state.h"
 
 namespace nadixq {
 
@@ -17,7 +17,7 @@ CScanThread::~CScanThread() {
 // forced termination may end this thread (see platform::TerminateThread), so a
 // terminated run leaves no lock behind and no buffer half-stored.
 uint32_t CScanThread::ThreadProc() {
-    LibraryState& state = State();
+    RunCounters& counters = Counters();
     // Before the started event: once Start returns, the host reads this run's.
     _lastFileDelivered.store(0);
     platform::SetEvent(_startedEvent);
@@ -30,32 +30,32 @@ uint32_t CScanThread::ThreadProc() {
     } else if (_device->GetCalStatus(&callOk) != 0) {
         DebugTrace("nadixq scanThread:GetCalStatus ERROR");
     } else {
-        state.filesComplete.store(0);
-        state.filesRetrieved.store(0);
+        counters.filesComplete.store(0);
+        counters.filesRetrieved.store(0);
         bool killed = false;
         int32_t closedOut = 0;
         // A counted run closes out every file, even after a kill: the host then
         // sees one co-add signal per file and filesComplete reaching the count.
         // A continuous run ends with the file in which it was stopped.
-        while (_fileCount != 0 ? state.filesComplete.load() < _fileCount : !killed) {
+        while (_fileCount != 0 ? counters.filesComplete.load() < _fileCount : !killed) {
             // After a kill or a failure the remaining files of a counted run
             // pass without a poll sleep; a forced end must reach them here,
             // however many there are.
             platform::TerminationPoint();
             if (killed && closedOut++ == kSingleCloseOuts) {
-                const int32_t files = _fileCount - state.filesComplete.load();
+                const int32_t files = _fileCount - counters.filesComplete.load();
                 DebugTrace("nadixq scanThread: closing out the last %d files at once", files);
-                state.filesComplete.store(_fileCount);
+                counters.filesComplete.store(_fileCount);
                 _lastFileDelivered.store(1);
                 SignalCoaddComplete(static_cast<uint32_t>(files));
                 break;
             }
             _device->ClearCoadd();
-            state._status.store(STATUS_ACQUIRING);
-            state._scansComplete.store(0);
+            counters._status.store(STATUS_ACQUIRING);
+            counters._scansComplete.store(0);
             bool stamped = false;
 
-            while (!killed && state._scansComplete.load() < _scanCount) {
+            while (!killed && counters._scansComplete.load() < _scanCount) {
                 if (KillRequested()) {
                     DebugTrace("nadixq scanThread: kill event received");
                     killed = true;
@@ -69,7 +69,7 @@ uint32_t CScanThread::ThreadProc() {
                     break;
                 }
                 if (ifgState == static_cast<int32_t>(I_COMPLETE)) {
-                    int32_t done = state._scansComplete.fetch_add(1) + 1;
+                    int32_t done = counters._scansComplete.fetch_add(1) + 1;
                     if (!stamped) {
                         _timestamp = _clock.Now();
                         stamped = true;
@@ -85,7 +85,7 @@ uint32_t CScanThread::ThreadProc() {
             }
 
             PrepareData();
-            const int32_t files = state.filesComplete.fetch_add(1) + 1;
+            const int32_t files = counters.filesComplete.fetch_add(1) + 1;
             // The host may restart as soon as it sees the last file's signal.
             if (_fileCount != 0 ? files >= _fileCount : killed) _lastFileDelivered.store(1);
             SignalCoaddComplete();
@@ -96,13 +96,13 @@ uint32_t CScanThread::ThreadProc() {
 
     DebugTrace("nadixq scanThread:DONE");
     platform::SetEvent(_stoppedEvent);
-    state._status.store(STATUS_READY);
+    counters._status.store(STATUS_READY);
     return 0;
 }
 
 int CScanThread::PrepareData() {
-    LibraryState& state = State();
-    int32_t scans = state._scansComplete.load();
+    RunCounters& counters = Counters();
+    int32_t scans = counters._scansComplete.load();
     if (scans == 0 || _device == nullptr) {
         DebugTrace("nadixq scanThread:PrepareData: no scans!");
         return 1;
@@ -120,19 +120,19 @@ int CScanThread::PrepareData() {
 
     // Does nothing unless a stream file is open; the test is made under the
     // stream's own lock.
-    _stream.Append(_device->GetDataBuffer(), points, _timestamp, state.filesComplete.load());
+    _stream.Append(_device->GetDataBuffer(), points, _timestamp, counters.filesComplete.load());
     return 0;
 }
 
 int CScanThread::getData(double* data, int pts, double* timestamp) {
     int32_t ready = readyScanBufferIndex.load();
     if (ready < 0) return 1;
-    LibraryState& state = State();
-    int32_t retrieved = state.filesRetrieved.fetch_add(1) + 1;
+    RunCounters& counters = Counters();
+    int32_t retrieved = counters.filesRetrieved.fetch_add(1) + 1;
     DebugTrace(
         "nadixq CScanThread::getData: readyScanBufferIndex= %d; filesComplete= %d; "
         "filesRetrieved= %d",
-        ready, state.filesComplete.load(), retrieved);
+        ready, counters.filesComplete.load(), retrieved);
     return _scanBuffers[ready].Read(data, pts, timestamp);
 }
 
@@ -150,7 +150,7 @@ double CScanThread::GetTimestamp() {
 }
 
 void CScanThread::OnTerminated() {
-    State()._status.store(STATUS_READY);
+    Counters()._status.store(STATUS_READY);
 }
 
 bool CScanThread::KillRequested() {
@@ -160,14 +160,14 @@ bool CScanThread::KillRequested() {
 }
 
 void CScanThread::SignalScanComplete() {
-    uintptr_t event = State().scanCompleteEvent.load();
+    uintptr_t event = Counters().scanCompleteEvent.load();
     if (event == 0) return;
     DebugTrace("nadixq scanThread: setting scanCompleteEvent");
     platform::SignalHostEvent(event);
 }
 
 void CScanThread::SignalCoaddComplete(uint32_t files) {
-    uintptr_t event = State().coaddCompleteEvent.load();
+    uintptr_t event = Counters().coaddCompleteEvent.load();
     if (event == 0) return;
     DebugTrace("nadixq scanThread: setting coaddCompleteEvent");
     platform::SignalHostEvent(event, files);

@@ -58,6 +58,7 @@ class CWorkerThread {
     platform::Event _startFailedEvent = nullptr;
     platform::Event _killEvent = nullptr;
     platform::Event _stoppedEvent = nullptr;
+    // Kept for the board interface; nothing in the library sets or waits on it.
     platform::Event _workEvent = nullptr;
     platform::RecursiveLock _lock;
     // Host thread only: written by Start, read by Stop and the exports.

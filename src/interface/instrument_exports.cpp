@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <new>
 
+#include "acquisition/run_counters.h"
 #include "acquisition/scan_thread.h"
 #include "device/nadix_device.h"
 #include "diagnostics/debug_trace.h"
@@ -11,9 +12,11 @@
 #include "interface/nadixq.h"
 
 using nadixq::CNadixDevice;
+using nadixq::Counters;
 using nadixq::CScanThread;
 using nadixq::DebugTrace;
 using nadixq::LibraryState;
+using nadixq::RunCounters;
 using nadixq::State;
 
 namespace {
@@ -52,6 +55,7 @@ extern "C" {
 
 NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
     LibraryState& state = State();
+    RunCounters& counters = Counters();
     DebugTrace("nadixq open(id = %d)", id);
     if (state._device != nullptr) spectrometer_close();
 
@@ -71,7 +75,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_open(int id) {
     if (scanThread == nullptr) return NADIXQ_OUT_OF_MEMORY;
     scanThread->SetDevice(state._device);
     state._scanThread.store(scanThread);
-    state._status.store(nadixq::STATUS_READY);
+    counters._status.store(nadixq::STATUS_READY);
     return 0;
 }
 
@@ -145,6 +149,7 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getCapabilities(void) {
 
 NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) {
     LibraryState& state = State();
+    RunCounters& counters = Counters();
     DebugTrace("nadixq startCoadd");
     CScanThread* scanThread = state._scanThread.load();
     if (state._device == nullptr || scanThread == nullptr) return 1;
@@ -159,15 +164,15 @@ NADIXQ_API int NADIXQ_CALL spectrometer_startCoadd(void) {
         return 1;
     }
 
-    state._scansComplete.store(0);
-    state.filesComplete.store(0);
+    counters._scansComplete.store(0);
+    counters.filesComplete.store(0);
     scanThread->SetCounts(state._scans, state._files > 0 ? state._files : 0);
 
     // Acquiring is announced before the thread exists: a run that ends at once
     // (a calibration-status error) then still leaves its final ready status.
-    int32_t previous = state._status.exchange(nadixq::STATUS_ACQUIRING);
+    int32_t previous = counters._status.exchange(nadixq::STATUS_ACQUIRING);
     if (!scanThread->Start()) {
-        state._status.store(previous);
+        counters._status.store(previous);
         return 1;
     }
     DebugTrace("startCoadd OK");

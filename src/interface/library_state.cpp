@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "acquisition/scan_buffer.h"
+
 namespace nadixq {
 
 LibraryState& State() {

@@ -1,9 +1,10 @@
-// The library-wide state: one open instrument per process, its settings, the
-// status and progress counters that the host polls, and the host's events.
+// The library-wide state: one open instrument per process and its settings.
+// The status and progress counters that the host polls, and the host's
+// events, are library-wide too; the scan thread writes them, so they live
+// below, in acquisition/run_counters.h.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 
 #include "interface/nadixq.h"
 #include "interface/reader_gate.h"
@@ -13,10 +14,6 @@ namespace nadixq {
 class CNadixDevice;
 class CScanThread;
 
-constexpr int32_t STATUS_UNOPENED = 1;
-constexpr int32_t STATUS_READY = 4;
-constexpr int32_t STATUS_ACQUIRING = 64;
-
 struct LibraryState {
     // Settings, written and read by the host's threads only.
     int _scans = 16;
@@ -24,16 +21,6 @@ struct LibraryState {
     double _gain = 1.0;
     double _resolution = 1.0;
     int _points = 16384;
-
-    // Written by the scan thread, read by the host without a lock.
-    std::atomic<int32_t> _status{STATUS_UNOPENED};
-    std::atomic<int32_t> _scansComplete{0};
-    std::atomic<int32_t> filesComplete{0};
-    std::atomic<int32_t> filesRetrieved{0};
-
-    // The host's event handles (0: not signalled); read by the scan thread.
-    std::atomic<uintptr_t> scanCompleteEvent{0};
-    std::atomic<uintptr_t> coaddCompleteEvent{0};
 
     // Owned; created by spectrometer_open, destroyed by spectrometer_close.
     CNadixDevice* _device = nullptr;

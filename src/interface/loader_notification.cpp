@@ -3,24 +3,24 @@
 #include "diagnostics/log_file.h"
 #include "platform/platform.h"
 
-namespace nadixq::platform {
+namespace nadixq {
 
 void LoaderNotification(int reason) {
     switch (reason) {
-        case kProcessAttach:
+        case platform::kProcessAttach:
             TheLog();  // the log exists before the first line of the library
             DebugTrace("nadixq: DLL PROCESS ATTACH");
             // A library with a simulated board behind the real one says so.
             if (const char* notice = BuiltInDriversNotice()) DebugTrace("%s", notice);
             break;
-        case kProcessDetach:
+        case platform::kProcessDetach:
             DebugTrace("nadixq: DLL PROCESS DETACH");
             DestroyTheLog();
             break;
-        case kThreadAttach:
+        case platform::kThreadAttach:
             DebugTrace("nadixq: DLL THREAD ATTACH");
             break;
-        case kThreadDetach:
+        case platform::kThreadDetach:
             DebugTrace("nadixq: DLL THREAD DETACH");
             break;
         default:
@@ -28,4 +28,4 @@ void LoaderNotification(int reason) {
     }
 }
 
-}  // namespace nadixq::platform
+}  // namespace nadixq

@@ -2,10 +2,13 @@
 // library-wide state.
 #include <cstdint>
 
+#include "acquisition/run_counters.h"
+#include "acquisition/scan_buffer.h"
 #include "diagnostics/debug_trace.h"
 #include "interface/library_state.h"
 #include "interface/nadixq.h"
 
+using nadixq::Counters;
 using nadixq::DebugTrace;
 using nadixq::State;
 
@@ -69,29 +72,30 @@ NADIXQ_API int NADIXQ_CALL spectrometer_getFiles(void) {
 NADIXQ_API int NADIXQ_CALL spectrometer_setScanCompleteEventHandle(nadixq_handle handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
     DebugTrace("nadixq setScanCompleteEventHandle %u", static_cast<unsigned>(value));
-    State().scanCompleteEvent.store(value);
+    Counters().scanCompleteEvent.store(value);
     return 0;
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_setCoaddCompleteEventHandle(nadixq_handle handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
     DebugTrace("nadixq setCoaddCompleteEventHandle %u", static_cast<unsigned>(value));
-    State().coaddCompleteEvent.store(value);
+    Counters().coaddCompleteEvent.store(value);
     return 0;
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_getStatus(void) {
-    return State()._status.load();
+    return Counters()._status.load();
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_getScanProgress(void) {
-    return State()._scansComplete.load(std::memory_order_relaxed);
+    return Counters()._scansComplete.load(std::memory_order_relaxed);
 }
 
 NADIXQ_API int NADIXQ_CALL spectrometer_getFileProgress(void) {
-    return State().filesComplete.load(std::memory_order_relaxed);
+    return Counters().filesComplete.load(std::memory_order_relaxed);
 }
 
+// Kept for the host interface (hosts call it); nothing in the library calls it.
 NADIXQ_API int NADIXQ_CALL spectrometer_execute(int) {
     return 0;
 }

@@ -216,9 +216,14 @@ constexpr int kProcessDetach = 0;
 constexpr int kProcessAttach = 1;
 constexpr int kThreadAttach = 2;
 constexpr int kThreadDetach = 3;
-// Implemented by the library core (src/interface): the platform's entry point
-// (DllMain on Windows, load and unload of the shared object on POSIX) calls it
-// with each notification. Runs on the loader's thread.
+}  // namespace nadixq::platform
+
+namespace nadixq {
+
+// Implemented by the library core (src/interface), hence outside namespace
+// platform: the platform's entry point (DllMain on Windows, load and unload of
+// the shared object on POSIX) calls it with each notification, one of the
+// platform::k*Attach/k*Detach reasons. Runs on the loader's thread.
 void LoaderNotification(int reason);
 
-}  // namespace nadixq::platform
+}  // namespace nadixq

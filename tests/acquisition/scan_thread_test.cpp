@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/library_state.h"
+#include "acquisition/run_counters.h"
 #include "support/engine_fake_device.h"
 #include "support/host_event.h"
 #include "support/trace_capture.h"
@@ -26,11 +26,11 @@ constexpr char kNoScans[] = "nadixq scanThread:PrepareData: no scans!";
 class ScanThreadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        LibraryState& state = State();
-        state._status.store(STATUS_READY);
-        state._scansComplete.store(0);
-        state.filesComplete.store(0);
-        state.filesRetrieved.store(0);
+        RunCounters& counters = Counters();
+        counters._status.store(STATUS_READY);
+        counters._scansComplete.store(0);
+        counters.filesComplete.store(0);
+        counters.filesRetrieved.store(0);
         ASSERT_TRUE(_scanEvent.Valid());
         ASSERT_TRUE(_coaddEvent.Valid());
         SetHostEvents(true);
@@ -46,8 +46,8 @@ class ScanThreadTest : public ::testing::Test {
     }
 
     void SetHostEvents(bool on) {
-        State().scanCompleteEvent.store(on ? _scanEvent.Value() : 0);
-        State().coaddCompleteEvent.store(on ? _coaddEvent.Value() : 0);
+        Counters().scanCompleteEvent.store(on ? _scanEvent.Value() : 0);
+        Counters().coaddCompleteEvent.store(on ? _coaddEvent.Value() : 0);
     }
 
     void Start(int scans, int files) {
@@ -109,14 +109,14 @@ TEST_F(ScanThreadTest, OneFileOfTwoScansLeavesItsLinesInOrder) {
     EXPECT_EQ(lines[8], "nadixq scanThread:DONE");
     EXPECT_EQ(ScanSignals(), Seen(2));
     EXPECT_EQ(CoaddSignals(), Seen(1));
-    EXPECT_EQ(State()._status.load(), STATUS_READY);
+    EXPECT_EQ(Counters()._status.load(), STATUS_READY);
 }
 
 TEST_F(ScanThreadTest, ThreeFilesUseTheBuffersInTurn) {
     RunToEnd(2, 3);
     EXPECT_EQ(ScanSignals(), Seen(6));
     EXPECT_EQ(CoaddSignals(), Seen(3));
-    EXPECT_EQ(State().filesComplete.load(), 3);
+    EXPECT_EQ(Counters().filesComplete.load(), 3);
     EXPECT_EQ(StoredBuffers(), (std::vector<int>{0, 1, 0}));
     EXPECT_EQ(scan->ReadyScanBufferIndex(), 0);
     EXPECT_EQ(scan->WriteScanBufferIndex(), 1);
@@ -128,17 +128,17 @@ TEST_F(ScanThreadTest, StopDuringSecondOfFiveFilesClosesOutEveryFile) {
     device->SetScript(EngineFakeDevice::FirstPolls(2));
     Start(2, 5);
     ASSERT_TRUE(device->WaitForPolls(4));  // poll 3 and on belong to file 2
-    EXPECT_EQ(State()._status.load(), STATUS_ACQUIRING);
+    EXPECT_EQ(Counters()._status.load(), STATUS_ACQUIRING);
     scan->Stop();
     ASSERT_TRUE(scan->HasEnded());
     EXPECT_EQ(CountLines("nadixq scanThread: kill event received"), 1u);
-    EXPECT_EQ(State().filesComplete.load(), 5);
+    EXPECT_EQ(Counters().filesComplete.load(), 5);
     EXPECT_EQ(CoaddSignals(), Seen(5));
     EXPECT_EQ(CountLines(kNoScans), 4u);
     EXPECT_EQ(device->ScansPerPrepare(), (std::vector<int32_t>{2}));
     EXPECT_EQ(device->clearCoadds.load(), 5);
     EXPECT_EQ(scan->ReadyScanBufferIndex(), 0);
-    EXPECT_EQ(State()._status.load(), STATUS_READY);
+    EXPECT_EQ(Counters()._status.load(), STATUS_READY);
 }
 
 TEST_F(ScanThreadTest, ContinuousRunStoppedMidFileStoresThePartialFile) {
@@ -147,7 +147,7 @@ TEST_F(ScanThreadTest, ContinuousRunStoppedMidFileStoresThePartialFile) {
     ASSERT_TRUE(device->WaitForPolls(6));  // file 2 has its one scan
     scan->Stop();
     ASSERT_TRUE(scan->HasEnded());
-    EXPECT_EQ(State().filesComplete.load(), 2);
+    EXPECT_EQ(Counters().filesComplete.load(), 2);
     EXPECT_EQ(device->ScansPerPrepare(), (std::vector<int32_t>{3, 1}));
     EXPECT_EQ(CoaddSignals(), Seen(2));
     EXPECT_EQ(scan->ReadyScanBufferIndex(), 1);
@@ -158,7 +158,7 @@ TEST_F(ScanThreadTest, GetDataBeforeAnyFileRefusesQuietly) {
     double stamp = -1.0;
     EXPECT_EQ(scan->getData(out, 8, &stamp), 1);
     EXPECT_EQ(stamp, -1.0);
-    EXPECT_EQ(State().filesRetrieved.load(), 0);
+    EXPECT_EQ(Counters().filesRetrieved.load(), 0);
     EXPECT_TRUE(capture.Texts().empty());
     EXPECT_EQ(scan->GetTimestamp(), 0.0);
 }
@@ -174,7 +174,7 @@ TEST_F(ScanThreadTest, GetDataCopiesTheLatestFileAndCountsEveryRead) {
     EXPECT_EQ(stampA, stampB);
     EXPECT_EQ(stampA, scan->GetTimestamp());
     EXPECT_GT(stampA, 0.0);
-    EXPECT_EQ(State().filesRetrieved.load(), 2);
+    EXPECT_EQ(Counters().filesRetrieved.load(), 2);
     EXPECT_TRUE(
         capture.Contains("nadixq CScanThread::getData: readyScanBufferIndex= 0; filesComplete= 1; "
                          "filesRetrieved= 2"));
@@ -189,7 +189,7 @@ TEST_F(ScanThreadTest, GetDataWithAnotherPointCountZeroesAndFails) {
     EXPECT_EQ(out[16], 7.0);  // nothing beyond what was asked for
     EXPECT_EQ(stamp, -1.0);
     EXPECT_TRUE(capture.Contains("nadixq getData()::FAILED: state= 5; points= 8; pts= 16"));
-    EXPECT_EQ(State().filesRetrieved.load(), 1);
+    EXPECT_EQ(Counters().filesRetrieved.load(), 1);
 }
 
 TEST_F(ScanThreadTest, FinestSettingIsAskedForAs32768) {
@@ -235,9 +235,9 @@ TEST_F(ScanThreadTest, DriverFailureEndsTheScansOfACountedRun) {
     EXPECT_EQ(device->polls.load(), 3);
     EXPECT_EQ(CountLines("nadixq scanThread:GET_IFG returned FALSE"), 1u);
     EXPECT_EQ(CountLines(kNoScans), 2u);
-    EXPECT_EQ(State().filesComplete.load(), 3);
+    EXPECT_EQ(Counters().filesComplete.load(), 3);
     EXPECT_EQ(CoaddSignals(), Seen(3));
-    EXPECT_EQ(State()._status.load(), STATUS_READY);
+    EXPECT_EQ(Counters()._status.load(), STATUS_READY);
 }
 
 TEST_F(ScanThreadTest, ErrorStateEndsAContinuousRunAfterItsFile) {
@@ -248,22 +248,22 @@ TEST_F(ScanThreadTest, ErrorStateEndsAContinuousRunAfterItsFile) {
     RunToEnd(2, 0);
     EXPECT_EQ(CountLines("nadixq scanThread:GET_IFG returned I_ERROR"), 1u);
     EXPECT_EQ(device->ScansPerPrepare(), (std::vector<int32_t>{1}));
-    EXPECT_EQ(State().filesComplete.load(), 1);
+    EXPECT_EQ(Counters().filesComplete.load(), 1);
 }
 
 TEST_F(ScanThreadTest, CalibrationStatusErrorEndsTheRunAtOnce) {
     device->calStatusResult.store(1);
-    State().filesComplete.store(7);
-    State().filesRetrieved.store(7);
+    Counters().filesComplete.store(7);
+    Counters().filesRetrieved.store(7);
     RunToEnd(2, 3);
     EXPECT_EQ(ScanLines(),
               (std::vector<std::string>{
                   "nadixq scanThread:entering ThreadProc", "nadixq scanThread:files= 3; scans= 2",
                   "nadixq scanThread:GetCalStatus ERROR", "nadixq scanThread:DONE"}));
-    EXPECT_EQ(State().filesComplete.load(), 7);
-    EXPECT_EQ(State().filesRetrieved.load(), 7);
+    EXPECT_EQ(Counters().filesComplete.load(), 7);
+    EXPECT_EQ(Counters().filesRetrieved.load(), 7);
     EXPECT_EQ(device->polls.load(), 0);
-    EXPECT_EQ(State()._status.load(), STATUS_READY);
+    EXPECT_EQ(Counters()._status.load(), STATUS_READY);
 }
 
 TEST_F(ScanThreadTest, ClosedOrMissingDeviceEndsTheRunWithoutALine) {
@@ -284,7 +284,7 @@ TEST_F(ScanThreadTest, WithoutHostEventsNothingIsSignalled) {
     RunToEnd(2, 2);
     EXPECT_EQ(CountLines("nadixq scanThread: setting scanCompleteEvent"), 0u);
     EXPECT_EQ(CountLines("nadixq scanThread: setting coaddCompleteEvent"), 0u);
-    EXPECT_EQ(State().filesComplete.load(), 2);
+    EXPECT_EQ(Counters().filesComplete.load(), 2);
 }
 
 TEST_F(ScanThreadTest, SecondRunOnTheSameObjectCarriesOnWithTheBuffers) {
@@ -297,7 +297,7 @@ TEST_F(ScanThreadTest, SecondRunOnTheSameObjectCarriesOnWithTheBuffers) {
 
     RunToEnd(1, 2);
     EXPECT_EQ(StoredBuffers(), (std::vector<int>{1, 0}));
-    EXPECT_EQ(State().filesRetrieved.load(), 0);  // reset by the new run
+    EXPECT_EQ(Counters().filesRetrieved.load(), 0);  // reset by the new run
     ASSERT_EQ(scan->getData(out, 8, &stamp), 0);
     EXPECT_EQ(out[0], 3000.0);  // the third file the board prepared
     EXPECT_GT(stamp, firstStamp);
@@ -311,7 +311,7 @@ TEST_F(ScanThreadTest, DestroyingTheObjectMidRunStopsTheThread) {
     int polls = device->polls.load();
     platform::Sleep(30);
     EXPECT_EQ(device->polls.load(), polls);
-    EXPECT_EQ(State()._status.load(), STATUS_READY);
+    EXPECT_EQ(Counters()._status.load(), STATUS_READY);
 }
 
 }  // namespace

@@ -2,40 +2,25 @@
 // sends its lines as datagrams to the abstract socket, where this test listens.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstddef>
-#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "nadixq-dbgview/debug_listener.h"
 #include "platform/platform.h"
 
 namespace {
 
+// The viewer's own listener, with a short receive time-out so that the test
+// notices when the channel has gone quiet.
 class DebugSocket {
   public:
-    DebugSocket() {
-        _fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(_fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-        timeval timeout{0, 200000};
-        setsockopt(_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const char* name = nadixq::platform::DebugChannelName();
-        std::memcpy(address.sun_path + 1, name, std::strlen(name));
-        auto length =
-            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(name));
-        _bound = bind(_fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
-    }
-    ~DebugSocket() { close(_fd); }
-    bool bound() const { return _bound; }
+    DebugSocket() : _listener(nadixq::platform::DebugChannelName(), 200) {}
+    bool bound() const { return _listener.Bound(); }
 
     // Receives while the child runs and until nothing more arrives after it
     // ended; keeps the messages of `pid`. Sets *exitStatus.
@@ -51,33 +36,20 @@ class DebugSocket {
                 ended = true;
                 drained = std::chrono::steady_clock::now() + std::chrono::seconds(2);
             }
-            char text[2048];
-            char control[CMSG_SPACE(sizeof(ucred))];
-            iovec part{text, sizeof text};
-            msghdr message{};
-            message.msg_iov = &part;
-            message.msg_iovlen = 1;
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            ssize_t received = recvmsg(_fd, &message, 0);
-            if (received < 0) {
+            std::string text;
+            pid_t sender = 0;
+            if (!_listener.Receive(&text, &sender)) {
                 ++quiet;
                 continue;
             }
             quiet = 0;
-            ucred credentials{};
-            cmsghdr* header = CMSG_FIRSTHDR(&message);
-            if (header != nullptr && header->cmsg_type == SCM_CREDENTIALS) {
-                std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
-            }
-            if (credentials.pid == pid) lines.emplace_back(text, static_cast<size_t>(received));
+            if (sender == pid) lines.push_back(std::move(text));
         }
         return lines;
     }
 
   private:
-    int _fd = -1;
-    bool _bound = false;
+    nadixq::dbgview::CDebugListener _listener;
 };
 
 pid_t RunHost(const char* path, const std::vector<std::string>& arguments) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/run_counters.h"
 #include "acquisition/scan_thread.h"
 #include "device/nadix_device.h"
 #include "interface/library_state.h"
@@ -33,8 +34,8 @@ class InstrumentExportsTest : public ::testing::Test {
         state._points = 8;
         state._gain = 1.0;
         state._resolution = 1.0;
-        state.scanCompleteEvent.store(0);
-        state.coaddCompleteEvent.store(0);
+        Counters().scanCompleteEvent.store(0);
+        Counters().coaddCompleteEvent.store(0);
         capture.Clear();
     }
     void TearDown() override {
@@ -50,7 +51,7 @@ class InstrumentExportsTest : public ::testing::Test {
         scan->SetDevice(device);
         State()._device = device;
         State()._scanThread = scan;
-        State()._status.store(STATUS_READY);
+        Counters()._status.store(STATUS_READY);
         return device;
     }
     bool WaitForRunEnd() { return State()._scanThread.load()->HasEnded(20000); }
@@ -93,7 +94,7 @@ TEST_F(InstrumentExportsTest, UnknownModelsLeaveNoDevice) {
 
 TEST_F(InstrumentExportsTest, OpenCreatesTheScanThreadAndReopeningClosesFirst) {
     test::ScriptedDriver driver;
-    State()._status.store(STATUS_UNOPENED);
+    Counters()._status.store(STATUS_UNOPENED);
     EXPECT_EQ(spectrometer_open(1), 0);
     ASSERT_NE(State()._device, nullptr);
     ASSERT_NE(State()._scanThread, nullptr);
@@ -110,7 +111,7 @@ TEST_F(InstrumentExportsTest, OpenCreatesTheScanThreadAndReopeningClosesFirst) {
 TEST_F(InstrumentExportsTest, FailedOpenKeepsTheDeviceForClose) {
     test::ScriptedDriver driver;
     driver.SetOpenError(2);
-    State()._status.store(STATUS_UNOPENED);
+    Counters()._status.store(STATUS_UNOPENED);
     EXPECT_EQ(spectrometer_open(1), NADIXQ_OPEN_FAILED);
     EXPECT_NE(State()._device, nullptr);
     EXPECT_EQ(State()._scanThread, nullptr);
@@ -180,7 +181,7 @@ TEST_F(InstrumentExportsTest, RestartWokenByTheLastFileWaitsForTheRunToEnd) {
     auto* held = new HeldScanThread();
     EngineFakeDevice* device = AttachFake(8, held);
     test::HostEvent coadd;
-    State().coaddCompleteEvent.store(coadd.Value());
+    Counters().coaddCompleteEvent.store(coadd.Value());
     State()._files = 2;
     ASSERT_EQ(spectrometer_startCoadd(), 0);
     while (spectrometer_getFileProgress() < 2) ASSERT_GT(coadd.Wait(20000), 0u);
@@ -191,7 +192,7 @@ TEST_F(InstrumentExportsTest, RestartWokenByTheLastFileWaitsForTheRunToEnd) {
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(spectrometer_getFileProgress(), 2);
     EXPECT_EQ(device->prepares.load(), 4);
-    State().coaddCompleteEvent.store(0);
+    Counters().coaddCompleteEvent.store(0);
 }
 
 TEST_F(InstrumentExportsTest, StopBeforeAnyStartIsRefused) {
@@ -262,7 +263,7 @@ TEST_F(InstrumentExportsTest, GetDataRefusesUnsafeArgumentsWithoutTouchingMemory
     EXPECT_EQ(spectrometer_getData(data, 32769, &stamp), 1);
     EXPECT_EQ(data[0], 5.0);
     EXPECT_EQ(stamp, -1.0);
-    EXPECT_EQ(State().filesRetrieved.load(), 0);
+    EXPECT_EQ(Counters().filesRetrieved.load(), 0);
 }
 
 TEST_F(InstrumentExportsTest, BoardInputAndOutputPassThrough) {

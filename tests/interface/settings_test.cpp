@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "acquisition/run_counters.h"
 #include "interface/library_state.h"
 #include "interface/nadixq.h"
 #include "support/trace_capture.h"
@@ -92,11 +93,11 @@ TEST(Settings, EventHandlesAreStoredAndNullSwitchesOff) {
     TraceCapture trace;
     EXPECT_EQ(spectrometer_setScanCompleteEventHandle(reinterpret_cast<nadixq_handle>(42)), 0);
     EXPECT_EQ(spectrometer_setCoaddCompleteEventHandle(reinterpret_cast<nadixq_handle>(7)), 0);
-    EXPECT_EQ(nadixq::State().scanCompleteEvent.load(), 42u);
-    EXPECT_EQ(nadixq::State().coaddCompleteEvent.load(), 7u);
+    EXPECT_EQ(nadixq::Counters().scanCompleteEvent.load(), 42u);
+    EXPECT_EQ(nadixq::Counters().coaddCompleteEvent.load(), 7u);
     EXPECT_EQ(spectrometer_setScanCompleteEventHandle(nullptr), 0);
     EXPECT_EQ(spectrometer_setCoaddCompleteEventHandle(nullptr), 0);
-    EXPECT_EQ(nadixq::State().scanCompleteEvent.load(), 0u);
+    EXPECT_EQ(nadixq::Counters().scanCompleteEvent.load(), 0u);
     auto texts = trace.Texts();
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[0], "nadixq setScanCompleteEventHandle 42");

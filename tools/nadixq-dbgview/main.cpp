@@ -1,18 +1,17 @@
 // nadixq-dbgview: shows the library's debugger trace on Linux. It binds the
 // abstract datagram socket that the library sends each line to, and prints
 // every line with the sender's pid and a local time stamp until Ctrl-C.
-#include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+
+#include "nadixq-dbgview/debug_listener.h"
 
 namespace {
 
@@ -44,22 +43,11 @@ int main(int argc, char** argv) {
 
     char name[64];
     std::snprintf(name, sizeof name, "nadixq-debug-%u", static_cast<unsigned>(getuid()));
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        std::perror("nadixq-dbgview: socket");
-        return 1;
-    }
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    size_t length = std::strlen(name);
-    std::memcpy(address.sun_path + 1, name, length);
-    auto addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
+    nadixq::dbgview::CDebugListener listener(name);
+    if (!listener.Bound()) {
         std::fprintf(stderr,
                      "nadixq-dbgview: cannot listen on @%s: %s (is another viewer running?)\n",
-                     name, std::strerror(errno));
+                     name, std::strerror(listener.Error()));
         return 1;
     }
 
@@ -70,37 +58,19 @@ int main(int argc, char** argv) {
 
     std::fprintf(stderr, "nadixq-dbgview: listening on @%s (Ctrl-C to end)\n", name);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    char text[4096];
-    char control[CMSG_SPACE(sizeof(ucred))];
+    std::string text;
+    pid_t pid = 0;
     while (!g_stop && limit != 0) {
-        iovec part{text, sizeof text - 1};
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        ssize_t received = recvmsg(fd, &message, 0);
-        if (received < 0) continue;  // interrupted by Ctrl-C, or a transient error
-        text[received] = '\0';
-        if (received > 0 && text[received - 1] == '\n') text[received - 1] = '\0';
-
-        long pid = 0;
-        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-             header = CMSG_NXTHDR(&message, header)) {
-            if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_CREDENTIALS) {
-                ucred credentials{};
-                std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
-                pid = credentials.pid;
-            }
-        }
+        // A failure is a Ctrl-C's interruption or a transient error.
+        if (!listener.Receive(&text, &pid)) continue;
+        if (!text.empty() && text.back() == '\n') text.pop_back();
         timeval now{};
         gettimeofday(&now, nullptr);
         std::tm local{};
         localtime_r(&now.tv_sec, &local);
         std::printf("%02d:%02d:%02d.%03ld [%ld] %s\n", local.tm_hour, local.tm_min, local.tm_sec,
-                    static_cast<long>(now.tv_usec / 1000), pid, text);
+                    static_cast<long>(now.tv_usec / 1000), static_cast<long>(pid), text.c_str());
         if (limit > 0) --limit;
     }
-    close(fd);
     return 0;
 }

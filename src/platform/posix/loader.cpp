@@ -7,13 +7,13 @@ namespace nadixq::platform {
 namespace {
 
 __attribute__((constructor)) void OnLoad() {
-    LoaderNotification(kProcessAttach);
+    nadixq::LoaderNotification(kProcessAttach);
 }
 
 // At dlclose, and at the exit of a host that never called it; in the second
 // case the library's static destructors have already run.
 __attribute__((destructor)) void OnUnload() {
-    LoaderNotification(kProcessDetach);
+    nadixq::LoaderNotification(kProcessDetach);
     CloseDebugChannel();
 }
 

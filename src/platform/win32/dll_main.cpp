@@ -10,6 +10,6 @@ static_assert(DLL_THREAD_ATTACH == nadixq::platform::kThreadAttach, "loader reas
 static_assert(DLL_THREAD_DETACH == nadixq::platform::kThreadDetach, "loader reasons");
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    nadixq::platform::LoaderNotification(static_cast<int>(reason));
+    nadixq::LoaderNotification(static_cast<int>(reason));
     return TRUE;
 }

@@ -1,0 +1,10 @@
+#include "acquisition/run_counters.h"
+
+namespace nadixq {
+
+RunCounters& Counters() {
+    static RunCounters counters;
+    return counters;
+}
+
+}  // namespace nadixq
