@@ -1,5 +1,7 @@
 #include "processing/gaussian_apodization.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -13,6 +15,21 @@ namespace {
 // Distances whose weights are computed in one go. The weight of a distance
 // serves the point that far after the ZPD and the point that far before it.
 constexpr int kBlock = WindowSeries::kBlock;
+
+// centre[-j] *= w[j] for j from first to last: the points before the ZPD,
+// which meet the weights in the opposite order, on SSE2 vectors with each
+// pair of weights swapped (the compiler leaves a loop that runs backwards
+// through memory on single values).
+void MultiplyBackwards(double* centre, const double* w, int first, int last) {
+    int j = first;
+    for (; last - j >= 1; j += 2) {
+        double* pair = centre - j - 1;  // centre[-j - 1], centre[-j]
+        const __m128d weights = _mm_loadu_pd(w + j);
+        const __m128d swapped = _mm_shuffle_pd(weights, weights, 1);
+        _mm_storeu_pd(pair, _mm_mul_pd(_mm_loadu_pd(pair), swapped));
+    }
+    for (; j <= last; ++j) centre[-j] *= w[j];
+}
 
 }  // namespace
 
@@ -70,7 +87,7 @@ int GaussianApodizeOn(WindowPath path, double* ifg, int pts, double width) noexc
             const int last = static_cast<int>(std::min<int64_t>(kBlock - 1, before - d0));
             double* centre = ifg + z - d0;
             if (positive) {
-                for (int j = first; j <= last; ++j) centre[-j] *= w[j];
+                MultiplyBackwards(centre, w, first, last);
             } else {
                 for (int j = first; j <= last; ++j) {
                     centre[-j] = w[j] > 0.0 ? centre[-j] * w[j] : 0.0;

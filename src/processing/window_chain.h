@@ -5,13 +5,14 @@
 // A chain holds f and r for kChainLanes consecutive distances, one lane each,
 // as double-doubles, and steps every lane by the stride s = kChainLanes: two
 // double-double products per weight instead of an exponential. Each product
-// adds at most 2^-102 relative; a chain started from values within 2^-90 of
-// the exact ones (WindowExpExtended) is, after k steps, within
-// 2^-90 (1 + k + k^2 / 2) + 2^-102 (k + k^2 / 2) of the exact weights, below
-// 2^-72.9 for k up to kChainSteps. Each weight is certified correctly rounded
-// by a rounding test against twice that, 2^-71, so every path gives the bits
-// of WindowWeight whatever its arithmetic; the few the test cannot decide
-// (about one in 2^17) are marked for the accurate evaluation.
+// adds at most 2^-102 relative. A chain started from f within 2^-80.9, r
+// within 2^-85 and c within 2^-90 of the exact values (WindowSeries's start)
+// is, after k steps, within 2^-80.9 + k 2^-85 + (k^2 / 2) (2^-90 + 2^-102) +
+// k 2^-102 of the exact weights: below 2^-72.8 for k up to kChainSteps. Each
+// weight is certified correctly rounded by a rounding test against a bound
+// above that, 2^-71, so every path gives the bits of WindowWeight whatever
+// its arithmetic; the few the test cannot decide (about one in 2^17) are
+// marked for the accurate evaluation.
 //
 // The products stay exact and normal as long as the weights and the ratios
 // do not fall below about 2^-920: the chain is for weights above exp(-600)
