@@ -12,7 +12,7 @@ namespace {
 struct Avx2 {
     using V = __m256d;
     static constexpr int kWidth = 4;
-    static constexpr int kGroup = 2;
+    static constexpr int kGroup = 4;
     static V Set(double x) { return _mm256_set1_pd(x); }
     static V Load(const double* p) { return _mm256_loadu_pd(p); }
     static void Store(double* p, V x) { _mm256_storeu_pd(p, x); }

@@ -11,7 +11,7 @@ namespace {
 struct Sse2 {
     using V = __m128d;
     static constexpr int kWidth = 2;
-    static constexpr int kGroup = 2;
+    static constexpr int kGroup = 4;
     static V Set(double x) { return _mm_set1_pd(x); }
     static V Load(const double* p) { return _mm_loadu_pd(p); }
     static void Store(double* p, V x) { _mm_storeu_pd(p, x); }
