@@ -49,10 +49,11 @@ MET, MISSED = "met", "MISSED"
 MISS_NOTES = {
     "apodize": (
         "GaussianApodize: every weight is the correctly rounded exp() of the exact "
-        "argument -(d*d)/v, which costs a double-double quotient and reduction, a "
-        "rounding test and the table's lookups per point (the weights are "
-        "certified, not approximated as numpy's are); the widest vector path of "
-        "the processor runs it, and numpy's exp runs on AVX-512 too."
+        "argument -(d*d)/v, which costs two double-double products and a rounding "
+        "test per point where the weights are above e^-600, and a double-double "
+        "reduction and the table's lookups beyond (the weights are certified, not "
+        "approximated as numpy's are); the widest vector path of the processor runs "
+        "it, and numpy's exp runs on AVX-512 too."
     ),
     "getdata": (
         "spectrometer_getData: the copy runs at memcpy speed (the host's array "

@@ -12,6 +12,9 @@ from nadixq import errors
 HEADER = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                       "src", "interface", "nadixq.h")
 
+CSHARP = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(HEADER))),
+                      "bindings", "csharp", "Nadixq.cs")
+
 # ErrorCode members that are no library result of their own: the binding
 # makes TIMEOUT, and FILE_NOT_FOUND is one system error among all the others.
 NOT_IN_HEADER = {"TIMEOUT", "FILE_NOT_FOUND"}
@@ -62,6 +65,20 @@ class BoardResultTexts(unittest.TestCase):
         self.assertEqual(str(nadixq.NadixqError("calibrate", nadixq.ErrorCode.CALIBRATION_ERROR_2)),
                          "calibration: the calibration failed with error 2 (0x80070008)")
 
+    @unittest.skipUnless(os.path.isfile(CSHARP), "not run from the source tree")
+    def test_the_csharp_binding_describes_them_as_the_table_does(self):
+        with open(CSHARP, encoding="utf-8") as source:
+            text = source.read()
+        body = text[text.index("string BoardText(int code)"):]
+        body = body[:body.index("default:")]
+        described, pending = {}, []
+        for code, said in re.findall(r'case (0x[0-9A-Fa-f]+):(?: return "([^"]*)";)?', body):
+            pending.append(int(code, 16))
+            if said:
+                described.update((each, said) for each in pending)
+                pending = []
+        self.assertEqual(described,
+                         {code & 0xFFFFFFFF: said for code, said in errors._BOARD_RESULTS.items()})
 
     def test_out_of_memory_is_not_read_as_a_calibration_error(self):
         self.assertEqual(str(nadixq.NadixqError("open", 0x8007000E, model=1)),
