@@ -63,12 +63,12 @@ done
 # A mirror in the middle of a sync serves index files of the wrong size for a
 # while: try the update again before giving up, and install from what the
 # update could fetch if it never fully succeeds.
-for attempt in 1 2 3 4 5; do
+for attempt in 1 2 3; do
   if apt-get update -qq; then
     break
   fi
-  echo "apt-get update failed (attempt $attempt of 5)" >&2
-  if [ "$attempt" -lt 5 ]; then
+  echo "apt-get update failed (attempt $attempt of 3)" >&2
+  if [ "$attempt" -lt 3 ]; then
     sleep $((attempt * 15))
   fi
 done
