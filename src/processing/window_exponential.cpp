@@ -213,6 +213,11 @@ WindowExtended WindowExpExtended(double n, const WindowDivisor& divisor) noexcep
     return {a.h * scale, a.l * scale};
 }
 
+WindowExtended WindowExtendedProduct(WindowExtended a, WindowExtended b) noexcept {
+    const Pair p = Multiply(Pair{a.hi, a.lo}, Pair{b.hi, b.lo});
+    return {p.hi, p.lo};
+}
+
 double WindowExp(double x) noexcept {
     return ExpOfNegative(-x, 0.0);
 }

@@ -50,6 +50,9 @@ struct WindowExtended {
 };
 constexpr double kWindowExtendedLimit = 640.0;
 WindowExtended WindowExpExtended(double n, const WindowDivisor& divisor) noexcept;
+// a * b, normalised, adding at most 2^-102 relative: a recurrence's step on
+// such values.
+WindowExtended WindowExtendedProduct(WindowExtended a, WindowExtended b) noexcept;
 
 // exp(x) correctly rounded for a double x <= 0 (the argument exactly as given);
 // exp(-0.0) = 1, exp(-infinity) = 0.

@@ -17,28 +17,6 @@ bool WindowSeries::InChainRange(double end) const noexcept {
            last * last * _divisor.inverse <= kChainLimit * (1.0 - 0x1p-40);
 }
 
-namespace {
-
-// a * b for double-doubles as the chain forms it (window_chain_kernel.h), the
-// error of the leading product by Dekker's splitting.
-void Multiply(double& ah, double& al, double bh, double bl) {
-    constexpr double kSplitter = 0x1p27 + 1.0;
-    const double p = ah * bh;
-    const double ca = kSplitter * ah;
-    const double ahh = ca - (ca - ah);
-    const double ahl = ah - ahh;
-    const double cb = kSplitter * bh;
-    const double bhh = cb - (cb - bh);
-    const double bhl = bh - bhh;
-    const double e = ((ahh * bhh - p) + ahh * bhl + ahl * bhh) + ahl * bhl;
-    const double lo = e + (ah * bl + al * bh);
-    const double hi = p + lo;
-    al = lo - (hi - p);
-    ah = hi;
-}
-
-}  // namespace
-
 // The lanes' start from six accurate evaluations: f along the lanes by a
 // chain of stride 1 (f(d + 1) = f(d) h(d), h(d + 1) = h(d) exp(-2 / v)), r by
 // r(d + 1) = r(d) exp(-2 s / v). 31 steps leave f within 2^-80.9 and r
@@ -46,21 +24,21 @@ void Multiply(double& ah, double& al, double bh, double bl) {
 void WindowSeries::StartChain() noexcept {
     constexpr double s = kChainLanes;
     const double d = _next;
-    const WindowExtended f = WindowExpExtended(d * d, _divisor);
-    const WindowExtended h = WindowExpExtended(2.0 * d + 1.0, _divisor);
-    const WindowExtended h2 = WindowExpExtended(2.0, _divisor);
-    const WindowExtended r = WindowExpExtended(2.0 * s * d + s * s, _divisor);
-    const WindowExtended g = WindowExpExtended(2.0 * s, _divisor);
+    // f, h and r of lane l as the loop reaches it.
+    WindowExtended f = WindowExpExtended(d * d, _divisor);
+    WindowExtended h = WindowExpExtended(2.0 * d + 1.0, _divisor);
+    WindowExtended r = WindowExpExtended(2.0 * s * d + s * s, _divisor);
+    const WindowExtended hStep = WindowExpExtended(2.0, _divisor);
+    const WindowExtended rStep = WindowExpExtended(2.0 * s, _divisor);
     const WindowExtended c = WindowExpExtended(2.0 * s * s, _divisor);
-    double fh = f.hi, fl = f.lo, hh = h.hi, hl = h.lo, rh = r.hi, rl = r.lo;
     for (int l = 0; l < kChainLanes; ++l) {
-        _chain.fh[l] = fh;
-        _chain.fl[l] = fl;
-        _chain.rh[l] = rh;
-        _chain.rl[l] = rl;
-        Multiply(fh, fl, hh, hl);
-        Multiply(hh, hl, h2.hi, h2.lo);
-        Multiply(rh, rl, g.hi, g.lo);
+        _chain.fh[l] = f.hi;
+        _chain.fl[l] = f.lo;
+        _chain.rh[l] = r.hi;
+        _chain.rl[l] = r.lo;
+        f = WindowExtendedProduct(f, h);
+        h = WindowExtendedProduct(h, hStep);
+        r = WindowExtendedProduct(r, rStep);
     }
     _chain.ch = c.hi;
     _chain.cl = c.lo;
